@@ -1,0 +1,1 @@
+#include "app/exam_commands.h"

@@ -1,0 +1,1 @@
+#include "app/read_aloud.h"

@@ -1,0 +1,1 @@
+# Sources of src/hooks: portable ones into zandrel_core, platform ones into zandrel_platform.

@@ -1,0 +1,10 @@
+#include "runtime/services.h"
+
+namespace zandrel {
+
+Services& services() {
+  static Services instance;
+  return instance;
+}
+
+}  // namespace zandrel

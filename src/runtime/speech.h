@@ -1,0 +1,78 @@
+#pragma once
+// TextToSpeech: one voice of the system speech engine, behind a small engine
+// interface (speech-dispatcher on Linux, SAPI 5 on Windows, a fake in tests).
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/window_layer.h"
+
+namespace zandrel {
+
+enum SpeakMode : int { kSpeakText = 0, kSpeakFile = 1, kSpeakXml = 2, kSpeakNothing = 3 };
+enum SpeechEvent : int { kSpeechStart = 1, kSpeechEnd = 2 };
+
+// Called by a voice, on any thread, when it starts or ends speaking a request.
+using VoiceEventCallback = std::function<void(SpeechEvent)>;
+
+// One live voice of the engine. Destroying it stops whatever it speaks or has
+// queued, at once.
+class SpeechVoice {
+ public:
+  virtual ~SpeechVoice() = default;
+  // The installed voices' descriptions, in the engine's order.
+  virtual std::vector<std::string> voiceDescriptions() = 0;
+  virtual bool selectVoice(std::size_t index) = 0;
+  virtual bool pause() = 0;
+  // Asynchronous; `mode` is kSpeakText (already free of markup), kSpeakFile
+  // or kSpeakXml. True when the engine accepted the request.
+  virtual bool speak(int mode, std::string_view text) = 0;
+  // Waits until the voice is done; negative waits without limit. True when done.
+  virtual bool waitUntilDone(int timeoutMs) = 0;
+};
+
+class SpeechEngine {
+ public:
+  virtual ~SpeechEngine() = default;
+  // A new voice, or nullptr when the engine cannot be reached. `onEvent`
+  // receives the start and end of every request the voice speaks.
+  virtual std::unique_ptr<SpeechVoice> createVoice(VoiceEventCallback onEvent) = 0;
+};
+
+// The first description that, lower-cased, contains "chinese" or "中文".
+std::optional<std::size_t> chooseVoice(const std::vector<std::string>& descriptions);
+
+// Delivers a speech notification to a receiver (the window layer's
+// postNotification in the program).
+using NotificationSink = std::function<void(WindowHandle, unsigned, std::uintptr_t, std::intptr_t)>;
+
+class TextToSpeech {
+ public:
+  TextToSpeech(SpeechEngine& engine, NotificationSink sink);
+  ~TextToSpeech();
+  TextToSpeech(const TextToSpeech&) = delete;
+  TextToSpeech& operator=(const TextToSpeech&) = delete;
+
+  void construct();
+  void destroy();
+  bool pause();
+  void reset();
+  // Mode 0 text may carry markup; it is turned into speakable text first.
+  bool speak(int mode, std::string_view text, int waitMs = 0,
+             std::optional<WindowHandle> receiver = std::nullopt);
+  bool empty() const { return voice_ == nullptr; }
+
+ private:
+  struct Relay;  // outlives the voice's callbacks
+  SpeechEngine& engine_;
+  std::shared_ptr<Relay> relay_;
+  std::unique_ptr<SpeechVoice> voice_;
+};
+
+}  // namespace zandrel
