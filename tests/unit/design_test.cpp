@@ -4,7 +4,9 @@
 
 TEST(Design, LookupFindsControls) {
   zandrel::WindowDesign d;
-  d.controls.push_back({.name = "a"});
+  zandrel::ControlDesign c;
+  c.name = "a";
+  d.controls.push_back(c);
   EXPECT_NE(d.control("a"), nullptr);
   EXPECT_EQ(d.control("b"), nullptr);
 }
