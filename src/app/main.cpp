@@ -1,1 +1,20 @@
-int main() { return 0; }
+#include <chrono>
+#include <memory>
+
+#include "app/main_window.h"
+#include "app/platform.h"
+#include "app/read_aloud.h"
+
+int main() {
+  std::unique_ptr<zandrel::Platform> platform = zandrel::createPlatform();
+  if (!platform) return -1;
+  const int code = zandrel::RunApplication();
+  // A reading thread may still be in its run (a message box it waits on, a page
+  // read): give it a moment, and if it is still there keep the platform alive
+  // rather than destroy it under that thread; the process is ending anyway.
+  if (!zandrel::WaitForReadAloudRuns(std::chrono::milliseconds(500))) {
+    static zandrel::Platform* keptForRunningThreads = nullptr;
+    keptForRunningThreads = platform.release();
+  }
+  return code;
+}

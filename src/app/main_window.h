@@ -38,3 +38,8 @@ int RunApplication();
 std::string CurrentExamAddress();
 
 }  // namespace zandrel
+
+namespace zandrel {
+// Only the exam commands replace it.
+void SetCurrentExamAddress(std::string_view address);
+}  // namespace zandrel

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "runtime/speech.h"
@@ -17,16 +20,29 @@ void OnReadAloudMenu();
 void OnReadAloudHotkey(std::int32_t id);
 
 // The process-wide speaker. Every operation on it runs under one lock, one
-// operation at a time; after the speaker is released at the end of the
-// program, operations are refused instead of touching a destroyed voice.
+// operation at a time — never across a page read, whose calls the UI thread
+// serves. After release at the end of the program, operations are refused
+// instead of touching a destroyed voice.
 class SharedSpeaker {
  public:
   void create(SpeechEngine& engine, NotificationSink sink);
+  // Waits for an operation in progress, then destroys the speaker.
   void release();
-  // Runs op on the speaker under the lock; returns false (without running it)
-  // when there is no speaker.
+  // Runs op on the speaker under the lock; false (op not run) without one.
   bool with(const std::function<void(TextToSpeech&)>& op);
+
+ private:
+  std::mutex mutex_;
+  std::optional<TextToSpeech> speech_;
 };
+
+// Lives for the whole process, destructor never run: detached read-aloud
+// threads may still reach it while the process ends.
 SharedSpeaker& speaker();
+
+// Read-aloud runs still in progress, and a bounded wait for them to end, so
+// the program does not tear the platform down under a reading thread.
+int ReadAloudRunsInProgress();
+bool WaitForReadAloudRuns(std::chrono::milliseconds limit);
 
 }  // namespace zandrel

@@ -1,0 +1,25 @@
+# Shared by the scripts: paths, progress lines, and the one-time setup check.
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${ZANDREL_BUILD:-$ROOT/build}
+
+say() { printf '[zandrel] %s\n' "$*"; }
+fail() { printf '[zandrel] FAILED: %s\n' "$*" >&2; exit 1; }
+
+ensure_setup() {
+  # Cheap checks first; the full setup runs only when something is missing.
+  if ! command -v cmake >/dev/null || ! command -v ninja >/dev/null ||
+     ! pkg-config --exists webkit2gtk-4.1 speech-dispatcher 2>/dev/null ||
+     ! command -v Xvfb >/dev/null || ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
+    say "installing dependencies (scripts/setup)"
+    "$ROOT/scripts/setup" || fail "scripts/setup did not complete; fix the package problem it reported and run again"
+  fi
+}
+
+build_linux() {
+  local dir=$1; shift
+  say "configuring $dir"
+  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 ||
+    { cat "$dir.configure.log" >&2; fail "cmake could not configure $dir (see above)"; }
+  say "building $dir"
+  cmake --build "$dir" -j"$(nproc)" || fail "the build in $dir failed (compiler errors above)"
+}

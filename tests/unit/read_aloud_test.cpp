@@ -1,0 +1,119 @@
+// The read-aloud flow over stand-in services: what reaches the voice, what the
+// user sees, and how overlapping runs and the end of the program share the
+// one speaker.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "app/main_window.h"
+#include "app/read_aloud.h"
+#include "app_test_support.h"
+#include "runtime/spoken_text.h"
+
+namespace zandrel {
+namespace {
+
+using testing::AppServices;
+
+class ReadAloudFlow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitGlobals();
+    ASSERT_TRUE(app.window.loadWindow(MainWindowDesign()));
+    app.page.browser = app.window.windowHandle("超文本浏览框1");
+    app.page.question = "1．<b>驾驶机动车</b>在道路上&nbsp;发生故障，<br>应当怎样？";
+  }
+  void TearDown() override { ReleaseGlobals(); }
+
+  std::vector<std::string> voiceOps() {
+    std::vector<std::string> ops = app.speech.log->snapshot();
+    // The voice made by start-up is not part of a run.
+    ops.erase(ops.begin());
+    return ops;
+  }
+  AppServices app;
+};
+
+TEST_F(ReadAloudFlow, CutsOffThePreviousVoiceThenHandsOverTheQuestionAsRead) {
+  EXPECT_EQ(ReadAloud(), 1);
+  const std::vector<std::string> ops = voiceOps();
+  ASSERT_EQ(ops.size(), 4u);
+  EXPECT_EQ(ops[0], "pause");
+  EXPECT_EQ(ops[1], "destroy");  // the reset drops what was being said...
+  EXPECT_EQ(ops[2], "create");   // ...and builds a fresh voice
+  // Markup is the speech layer's business: the flow hands over the text as read.
+  EXPECT_EQ(ops[3], "speak:0:" + spokenTextFromMarkup(app.page.question));
+  EXPECT_EQ(app.page.reads, std::vector<std::string>{"title/1"});
+  EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
+  EXPECT_TRUE(app.window.boxes.empty());
+  // The page object's per-thread set-up is balanced when the run ends.
+  EXPECT_EQ(app.page.apartments, 0);
+}
+
+TEST_F(ReadAloudFlow, StartAndEndReachTheReceiverLabel) {
+  app.speech.emitEvents = true;
+  ReadAloud();
+  const WindowHandle label = app.window.windowHandle("标签1");
+  ASSERT_EQ(app.window.notifications.size(), 2u);
+  EXPECT_EQ(app.window.notifications[0].target, label);
+  EXPECT_EQ(app.window.notifications[0].message, 0x8075u);
+  EXPECT_EQ(app.window.notifications[0].wParam, 1u);
+  EXPECT_EQ(app.window.notifications[1].wParam, 2u);
+  EXPECT_EQ(app.window.notifications[1].lParam, 0);
+}
+
+TEST_F(ReadAloudFlow, RefusalShowsTheFailureBoxAndLeavesTheStatusAlone) {
+  app.speech.acceptSpeech = false;
+  EXPECT_EQ(ReadAloud(), 0);
+  ASSERT_EQ(app.window.boxes.size(), 1u);
+  EXPECT_EQ(app.window.boxes[0].text, "转换失败！");
+  EXPECT_EQ(app.window.boxes[0].caption, "信息：");
+  EXPECT_EQ(app.window.boxes[0].style, 0);
+  EXPECT_EQ(app.window.boxes[0].owner, 0u);
+  EXPECT_EQ(app.window.caption("透明标签1"), "");
+
+  // No voice at all: the reset tries again, finds none, and the box follows.
+  app.speech.available = false;
+  EXPECT_EQ(ReadAloud(), 0);
+  EXPECT_EQ(app.window.boxes.size(), 2u);
+  app.speech.available = true;
+  EXPECT_EQ(ReadAloud(), 1);
+  EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
+}
+
+TEST_F(ReadAloudFlow, NoPageGivesTheEmptyTextToTheVoice) {
+  app.page.hasDocument = false;
+  EXPECT_EQ(ReadAloud(), 1);
+  EXPECT_EQ(voiceOps().back(), "speak:0:");
+  EXPECT_TRUE(app.page.reads.empty());
+}
+
+TEST_F(ReadAloudFlow, OverlappingRunsNeverOperateOnTheSpeakerTogether) {
+  app.speech.opDelay = std::chrono::milliseconds(2);
+  std::vector<std::thread> presses;
+  for (int i = 0; i < 8; ++i) presses.emplace_back([] { OnReadAloudHotkey(1000001); });
+  ReadAloud();  // a menu run on this thread at the same time
+  for (auto& t : presses) t.join();
+  EXPECT_FALSE(app.speech.log->overlapped);
+  EXPECT_EQ(ReadAloudRunsInProgress(), 0);
+  EXPECT_TRUE(app.window.boxes.empty());
+}
+
+TEST_F(ReadAloudFlow, TheEndWaitsForAnOperationInProgressAndRefusesLaterOnes) {
+  app.speech.opDelay = std::chrono::milliseconds(150);
+  std::thread reading([] { ReadAloud(); });
+  // Let the run get inside its first speaker operation, then end the program.
+  while (app.speech.log->inside == 0) std::this_thread::yield();
+  ReleaseGlobals();
+  EXPECT_FALSE(app.speech.log->overlapped);
+  EXPECT_FALSE(speaker().with([](TextToSpeech&) {}));
+  reading.join();
+  // The run found no speaker for its speak call and reported it, without
+  // touching the destroyed voice.
+  EXPECT_EQ(app.window.boxes.size(), 1u);
+  EXPECT_TRUE(WaitForReadAloudRuns(std::chrono::milliseconds(10)));
+}
+
+}  // namespace
+}  // namespace zandrel
