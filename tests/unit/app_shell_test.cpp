@@ -198,7 +198,9 @@ TEST_F(ExamCommands, RetakeLoadsTheExamInUse) {
   EXPECT_EQ(app.window.urlWrites.size(), 3u);
   // The retake never touches the window height.
   for (const auto& [name, value] : app.window.heightWrites) {
-    if (value == 2800) EXPECT_EQ(name, "超文本浏览框1");
+    if (value == 2800) {
+      EXPECT_EQ(name, "超文本浏览框1");
+    }
   }
 }
 
