@@ -7,8 +7,22 @@ target_sources(zandrel_core PRIVATE
 add_executable(zandrel app/main.cpp)
 target_link_libraries(zandrel PRIVATE zandrel_platform)
 if(WIN32)
-  target_link_options(zandrel PRIVATE -mwindows -municode)
+  # A GUI program (no console); its entry point is the ordinary main().
+  target_link_options(zandrel PRIVATE -mwindows)
 endif()
 if(ZANDREL_PLATFORM STREQUAL "gtk")
   target_sources(zandrel_platform PRIVATE app/platform_gtk.cpp)
+endif()
+
+# Windows (Win32 + WebBrowser + SAPI 5): the start-up's platform services and
+# the application manifest, which is linked into zandrel.exe itself.
+if(ZANDREL_PLATFORM STREQUAL "win32")
+  enable_language(RC)
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/app/platform_win32.cpp)
+    target_sources(zandrel_platform PRIVATE app/platform_win32.cpp)
+  endif()
+  set_source_files_properties(app/zandrel.rc PROPERTIES
+    OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/zandrel.manifest
+    COMPILE_OPTIONS "--include-dir=${CMAKE_CURRENT_SOURCE_DIR}/app")
+  target_sources(zandrel PRIVATE app/zandrel.rc)
 endif()

@@ -14,7 +14,8 @@ namespace zandrel {
 
 class WebPage {
  public:
-  // Uses services().page; tests may pass a bridge of their own.
+  // Uses services().page; tests may pass a bridge of their own. Without a
+  // bridge every operation yields its empty value.
   WebPage();
   explicit WebPage(PageBridge& bridge);
   virtual ~WebPage();
@@ -30,6 +31,8 @@ class WebPage {
   virtual std::string divInnerHtml(std::string_view key, std::int32_t skip);
 
  private:
+  explicit WebPage(PageBridge* bridge);
+
   PageBridge* bridge_;
   ObjectRef doc_;
 };

@@ -2,3 +2,41 @@
 target_sources(zandrel_core PRIVATE
   runtime/services.cpp
   runtime/window_layer.cpp)
+
+# Window layer on GTK 3 + WebKitGTK 4.1 (X11).
+if(ZANDREL_PLATFORM STREQUAL "gtk")
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(Z_WINDOW_GTK REQUIRED IMPORTED_TARGET gtk+-3.0 webkit2gtk-4.1 x11)
+  target_sources(zandrel_platform PRIVATE
+    runtime/window_layer_gtk.cpp
+    runtime/window_layer_box_gtk.cpp
+    runtime/window_layer_browser_gtk.cpp
+    runtime/window_layer_dispatch_gtk.cpp
+    runtime/window_layer_frame_x11.cpp)
+  target_link_libraries(zandrel_platform PUBLIC PkgConfig::Z_WINDOW_GTK)
+endif()
+
+# Window layer and speech on Win32 + the WebBrowser control + SAPI 5.
+if(ZANDREL_PLATFORM STREQUAL "win32")
+  target_sources(zandrel_platform PRIVATE
+    runtime/support_win32.cpp
+    runtime/browser_host_win32.cpp
+    runtime/window_layer_win32.cpp
+    runtime/speech_sapi.cpp)
+  target_compile_definitions(zandrel_platform PUBLIC UNICODE _UNICODE NOMINMAX)
+  target_link_libraries(zandrel_platform PUBLIC sapi ole32 oleaut32 uuid comctl32 user32 gdi32)
+endif()
+
+# Speech: the portable speech object and markup-to-speech text.
+target_sources(zandrel_core PRIVATE
+  runtime/speech.cpp
+  runtime/spoken_text.cpp)
+
+# Speech on Linux: speech-dispatcher through libspeechd.
+if(ZANDREL_PLATFORM STREQUAL "gtk")
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(Z_SPEECHD REQUIRED IMPORTED_TARGET speech-dispatcher)
+  target_sources(zandrel_platform PRIVATE
+    runtime/speech_speechd.cpp)
+  target_link_libraries(zandrel_platform PUBLIC PkgConfig::Z_SPEECHD)
+endif()

@@ -52,6 +52,9 @@ std::optional<std::size_t> chooseVoice(const std::vector<std::string>& descripti
 // postNotification in the program).
 using NotificationSink = std::function<void(WindowHandle, unsigned, std::uintptr_t, std::intptr_t)>;
 
+// The speech object of the program. Operations on one object must not overlap
+// (the caller keeps them apart); the voice's events may arrive on any thread at
+// any time, also while the voice is being destroyed, and are relayed safely.
 class TextToSpeech {
  public:
   TextToSpeech(SpeechEngine& engine, NotificationSink sink);
@@ -59,11 +62,18 @@ class TextToSpeech {
   TextToSpeech(const TextToSpeech&) = delete;
   TextToSpeech& operator=(const TextToSpeech&) = delete;
 
+  // Creates the voice unless there is one, and chooses a Chinese voice when
+  // the engine has one; the object stays empty when no voice can be created.
   void construct();
+  // Drops the voice and whatever it speaks or has queued; its later events
+  // reach nobody.
   void destroy();
   bool pause();
+  // destroy + construct: a fresh voice, or another try at creating one.
   void reset();
   // Mode 0 text may carry markup; it is turned into speakable text first.
+  // `waitMs` 0 returns at once, negative waits until done. A given receiver
+  // becomes the object's receiver of start and end notifications.
   bool speak(int mode, std::string_view text, int waitMs = 0,
              std::optional<WindowHandle> receiver = std::nullopt);
   bool empty() const { return voice_ == nullptr; }

@@ -1,0 +1,207 @@
+#include "site_text.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace zandrel::site {
+
+namespace {
+
+constexpr char HexDigits[] = "0123456789ABCDEF";
+
+bool isAsciiAlpha(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isAsciiDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool isAsciiHexDigit(char c) {
+  return isAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Length of the well-formed UTF-8 sequence at text[i], or 0 when it is not one.
+std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  std::uint32_t cp = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    cp = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    cp = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (byte(i + k) & 0x3F);
+  }
+  const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
+  const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
+  if (overlong || surrogate || cp > 0x10FFFF) return 0;
+  return length;
+}
+
+}  // namespace
+
+std::string escapeHtml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string scriptStringLiteral(std::string_view text) {
+  std::string out = "\"";
+  const auto unicodeEscape = [&](unsigned value) {
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out += HexDigits[(value >> shift) & 0xF];
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c < 0x20 || c == 0x7F || c == '<' || c == '>' || c == '&' || c == '\'') {
+      // < > & keep "</script>" and "<!--" out of the element's raw text.
+      unicodeEscape(c);
+    } else if (c == 0xE2 && i + 2 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+               (static_cast<unsigned char>(text[i + 2]) == 0xA8 ||
+                static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
+      // U+2028 and U+2029 end a line inside older script engines' string literals.
+      unicodeEscape(static_cast<unsigned char>(text[i + 2]) == 0xA8 ? 0x2028 : 0x2029);
+      i += 2;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out += '"';
+  return out;
+}
+
+bool isValidUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = utf8SequenceLength(text, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
+std::size_t codePointCount(std::string_view text) {
+  std::size_t count = 0;
+  for (const char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+  }
+  return count;
+}
+
+std::string checkQuestionMarkup(std::string_view markup) {
+  static constexpr std::array<std::string_view, 5> InlineTags = {"b", "strong", "i", "u", "br"};
+  std::vector<std::string_view> open;
+  for (std::size_t i = 0; i < markup.size(); ++i) {
+    const char c = markup[i];
+    if (c == '>') return "a stray '>'";
+    if (c == '&') {
+      std::size_t end = i + 1;
+      if (end < markup.size() && markup[end] == '#') {
+        ++end;
+        const bool hex = end < markup.size() && (markup[end] == 'x' || markup[end] == 'X');
+        if (hex) ++end;
+        const std::size_t digitsStart = end;
+        while (end < markup.size() &&
+               (hex ? isAsciiHexDigit(markup[end]) : isAsciiDigit(markup[end])))
+          ++end;
+        if (end == digitsStart || end - digitsStart > 6) return "a malformed character reference";
+      } else {
+        const std::size_t nameStart = end;
+        while (end < markup.size() && (isAsciiAlpha(markup[end]) || isAsciiDigit(markup[end])))
+          ++end;
+        if (end == nameStart) return "a bare '&' (write &amp;)";
+      }
+      if (end >= markup.size() || markup[end] != ';') return "a character reference without ';'";
+      i = end;
+      continue;
+    }
+    if (c != '<') continue;
+    const std::size_t close = markup.find('>', i);
+    if (close == std::string_view::npos) return "an unclosed tag";
+    std::string_view tag = markup.substr(i + 1, close - i - 1);
+    const bool closing = !tag.empty() && tag.front() == '/';
+    if (closing) tag.remove_prefix(1);
+    if (!closing && !tag.empty() && tag.back() == '/') {
+      tag.remove_suffix(1);
+      while (!tag.empty() && tag.back() == ' ') tag.remove_suffix(1);
+      if (tag != "br") return "a self-closed tag other than <br/>";
+    }
+    bool known = false;
+    for (const std::string_view name : InlineTags) known = known || tag == name;
+    if (!known)
+      return "the tag <" + std::string(markup.substr(i + 1, close - i - 1)) +
+             "> (allowed: br b strong i u)";
+    if (tag != "br") {
+      if (!closing) {
+        open.push_back(tag);
+      } else if (open.empty() || open.back() != tag) {
+        return "</" + std::string(tag) + "> does not close the last open tag";
+      } else {
+        open.pop_back();
+      }
+    } else if (closing) {
+      return "the tag </br>";
+    }
+    i = close;
+  }
+  if (!open.empty()) return "<" + std::string(open.back()) + "> is not closed";
+  return {};
+}
+
+std::string logField(std::string_view text) {
+  if (text.empty()) return "-";
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c > 0x20 && c < 0x7F && c != '%') {
+      out += ch;
+    } else {
+      out += '%';
+      out += HexDigits[c >> 4];
+      out += HexDigits[c & 0xF];
+    }
+  }
+  return out;
+}
+
+}  // namespace zandrel::site

@@ -1,0 +1,33 @@
+#pragma once
+// Text helpers of the exam site: escaping for the places a text ends up in
+// (HTML, script literals, the request log) and the checks on question data.
+
+#include <string>
+#include <string_view>
+
+namespace zandrel::site {
+
+// Escapes a plain text for HTML element content and quoted attribute values.
+std::string escapeHtml(std::string_view text);
+
+// A double-quoted script string literal holding `text`. Characters that could
+// end the surrounding <script> element or a script line are escaped as well.
+std::string scriptStringLiteral(std::string_view text);
+
+// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates).
+bool isValidUtf8(std::string_view text);
+
+// Number of code points of well-formed UTF-8 text.
+std::size_t codePointCount(std::string_view text);
+
+// Checks the small markup allowed in a question text: the tags br, b, strong,
+// i, u (balanced, no attributes) and character references (&name; &#n; &#xh;).
+// Returns an empty text when `markup` is acceptable, otherwise why it is not.
+std::string checkQuestionMarkup(std::string_view markup);
+
+// One request-log field: printable ASCII stays, every other byte (spaces,
+// controls, non-ASCII) becomes %XX, so a field never breaks the line or the
+// column layout. An empty field is written as "-".
+std::string logField(std::string_view text);
+
+}  // namespace zandrel::site

@@ -1,0 +1,124 @@
+#include "page/dom_search.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace zandrel::dom {
+
+namespace {
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Cuts toward zero and saturates: NaN counts as no number.
+std::int64_t truncateToInt64(double value) {
+  if (std::isnan(value)) return 0;
+  constexpr double kLimit = 9223372036854775807.0;  // rounds to 2^63
+  if (value >= kLimit) return std::numeric_limits<std::int64_t>::max();
+  if (value <= -kLimit) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(std::trunc(value));
+}
+
+// A collection's length as a loop count: never negative, never more than a
+// 32-bit count, so a lying collection cannot make the loop overflow.
+std::int64_t countFromLength(double length) {
+  if (!(length >= 1.0)) return 0;  // also NaN
+  constexpr double kMax = std::numeric_limits<std::int32_t>::max();
+  return length >= kMax ? static_cast<std::int64_t>(kMax)
+                        : static_cast<std::int64_t>(std::trunc(length));
+}
+
+// Counting the ordinal up wraps around like 32-bit machine arithmetic instead
+// of overflowing: the caller chooses the starting value.
+std::int32_t nextOrdinal(std::int32_t ordinal) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(ordinal) + 1u);
+}
+
+constexpr std::array<std::string_view, 5> kMatchedProperties = {"className", "innerText", "name",
+                                                                "id", "title"};
+
+}  // namespace
+
+std::int64_t keyNumber(std::string_view key) {
+  std::size_t pos = 0;
+  while (pos < key.size() && isBlank(key[pos])) ++pos;
+  bool negative = false;
+  if (pos < key.size() && (key[pos] == '+' || key[pos] == '-')) {
+    negative = key[pos] == '-';
+    ++pos;
+  }
+  const std::string_view rest = key.substr(pos);
+  // Only a decimal number: digits, or a point followed by a digit. This keeps
+  // out "inf", "nan" and hexadecimal forms that a general parser would take.
+  const bool startsNumber =
+      !rest.empty() &&
+      (isDigit(rest[0]) || (rest.size() > 1 && rest[0] == '.' && isDigit(rest[1])));
+  if (!startsNumber) return 0;
+  double value = 0;
+  const auto [end, error] =
+      std::from_chars(rest.data(), rest.data() + rest.size(), value, std::chars_format::general);
+  if (error == std::errc::result_out_of_range) {
+    // Too large or too small to represent: decide by the exponent's sign.
+    const std::string_view number(rest.data(), static_cast<std::size_t>(end - rest.data()));
+    const auto e = number.find_first_of("eE");
+    const bool tiny = e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-';
+    if (tiny) return 0;
+    return negative ? std::numeric_limits<std::int64_t>::min()
+                    : std::numeric_limits<std::int64_t>::max();
+  }
+  if (error != std::errc()) return 0;
+  return truncateToInt64(negative ? -value : value);
+}
+
+ObjectRef findDivElement(AutomationObject* document, std::string_view key, std::int32_t skip,
+                         std::int32_t& ordinal) {
+  ObjectRef divs;
+  if (document != nullptr) {
+    // Each intermediate reference goes as soon as the next one is obtained.
+    ObjectRef current = document->getObject("body");
+    if (current) current = current->getObject("all");
+    if (current) divs = current->call("tags", std::string("div"));
+  }
+  const std::int64_t keyValue = keyNumber(key);
+  const std::int64_t count = divs ? countFromLength(divs->getNumber("length")) : 0;
+
+  ObjectRef element;
+  for (std::int64_t i = 1; i <= count; ++i) {
+    element.reset();
+    element = divs->call("item", static_cast<double>(i - 1));
+    ordinal = nextOrdinal(ordinal);
+
+    bool matched = false;
+    for (const std::string_view property : kMatchedProperties) {
+      const std::string value = element ? element->getText(property) : std::string();
+      if (textEquals(value, key)) {
+        matched = true;
+        break;
+      }
+    }
+    if (matched) {
+      if (skip > 0) {
+        --skip;
+        continue;
+      }
+      return element;
+    }
+    if (ordinal == keyValue) return element;
+  }
+  ordinal = -1;
+  return nullptr;
+}
+
+std::string divInnerHtml(AutomationObject* document, std::string_view key, std::int32_t skip) {
+  std::int32_t ordinal = 0;
+  const ObjectRef element = findDivElement(document, key, skip, ordinal);
+  return element ? element->getText("innerHTML") : std::string();
+}
+
+}  // namespace zandrel::dom

@@ -1,0 +1,37 @@
+#pragma once
+// The DIV search that selects the question element. It runs wherever the
+// document is: over remote automation in the program, or next to the page
+// inside the browser engine's own process, so there is exactly one search.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "page/page_bridge.h"
+
+namespace zandrel::dom {
+
+// The number a key stands for: the decimal number at the start of the text
+// (leading blanks and a sign allowed, an exponent too), its fraction cut off
+// toward zero; 0 when the text does not begin with one. Saturates instead of
+// overflowing, so an absurdly long number simply never equals an ordinal.
+std::int64_t keyNumber(std::string_view key);
+
+// Texts are equal when their bytes are equal: case-sensitive, whole string.
+inline bool textEquals(std::string_view a, std::string_view b) {
+  return a == b;
+}
+
+// The DIV elements of `document` in document order; the `skip`+1-th one whose
+// className, innerText, name, id or title equals `key`, or the element whose
+// 1-based ordinal equals the key's number when none of its properties match.
+// `ordinal` grows by one per element visited; -1 when nothing is selected.
+// An empty document or any failing read yields an empty reference.
+ObjectRef findDivElement(AutomationObject* document, std::string_view key, std::int32_t skip,
+                         std::int32_t& ordinal);
+
+// The inner HTML of the element findDivElement selects (ordinal starting at
+// 0), or the empty text.
+std::string divInnerHtml(AutomationObject* document, std::string_view key, std::int32_t skip);
+
+}  // namespace zandrel::dom

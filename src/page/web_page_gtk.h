@@ -1,0 +1,27 @@
+#pragma once
+// The page bridge on Linux: the window tree is the process's GTK widgets (a
+// handle is a GtkWidget*), the document window is a WebKitWebView, and the
+// document is read by the program's extension inside WebKit's web process.
+
+#include <memory>
+#include <string>
+
+#include "page/page_bridge.h"
+
+namespace zandrel {
+
+// The GType name of the engine's document window.
+inline constexpr std::string_view kGtkDocumentWindowClass = "WebKitWebView";
+
+// Construct on the UI thread before the first web view exists: it points the
+// default web context at the extension, which sits in "webext" next to the
+// program.
+std::unique_ptr<PageBridge> createGtkPageBridge();
+// The same with the extension taken from another directory (test programs and
+// the benchmark live elsewhere in the build tree).
+std::unique_ptr<PageBridge> createGtkPageBridge(const std::string& extensionDirectory);
+
+// "<directory of the running program>/webext".
+std::string programPageExtensionDirectory();
+
+}  // namespace zandrel

@@ -1,0 +1,431 @@
+#include "runtime/spoken_text.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace zandrel {
+namespace {
+
+// Decodes one UTF-8 sequence at `i`; its length, or 0 when the bytes there are
+// not a valid sequence (truncated, overlong, surrogate, beyond U+10FFFF).
+std::size_t decodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char b0 = byte(i);
+  if (b0 < 0x80) {
+    cp = b0;
+    return 1;
+  }
+  std::size_t len = 0;
+  char32_t min = 0;
+  if ((b0 & 0xE0) == 0xC0) {
+    len = 2;
+    cp = b0 & 0x1F;
+    min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    len = 3;
+    cp = b0 & 0x0F;
+    min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    len = 4;
+    cp = b0 & 0x07;
+    min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + len > s.size()) return 0;
+  for (std::size_t k = 1; k < len; ++k) {
+    const unsigned char b = byte(i + k);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+bool isSpace(char32_t cp) {
+  return cp == ' ' || cp == '\t' || cp == '\n' || cp == '\r' || cp == '\f' || cp == '\v' ||
+         cp == 0xA0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 ||
+         cp == 0x2029 || cp == 0x202F || cp == 0x205F || cp == 0x3000;
+}
+
+// Characters that carry nothing to say: controls, zero-width marks, soft
+// hyphens. A NUL in particular would cut the text short at the engine.
+bool isSilent(char32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0xAD || (cp >= 0x200B && cp <= 0x200D) ||
+         cp == 0x2060 || cp == 0xFEFF;
+}
+
+bool isAsciiAlpha(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isAsciiDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool isAsciiAlnum(char c) {
+  return isAsciiAlpha(c) || isAsciiDigit(c);
+}
+char asciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+bool isTagSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+std::string asciiLowered(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(), asciiLower);
+  return out;
+}
+
+struct NamedEntity {
+  std::string_view name;
+  char32_t cp;
+};
+
+// Named references met in question pages; names are case-sensitive.
+constexpr NamedEntity kNamedEntities[] = {
+    {"nbsp", 0xA0},     {"lt", '<'},        {"gt", '>'},        {"amp", '&'},
+    {"quot", '"'},      {"apos", '\''},     {"ldquo", 0x201C},  {"rdquo", 0x201D},
+    {"lsquo", 0x2018},  {"rsquo", 0x2019},  {"sbquo", 0x201A},  {"bdquo", 0x201E},
+    {"hellip", 0x2026}, {"mdash", 0x2014},  {"ndash", 0x2013},  {"middot", 0xB7},
+    {"bull", 0x2022},   {"times", 0xD7},    {"divide", 0xF7},   {"deg", 0xB0},
+    {"plusmn", 0xB1},   {"copy", 0xA9},     {"reg", 0xAE},      {"trade", 0x2122},
+    {"yen", 0xA5},      {"euro", 0x20AC},   {"pound", 0xA3},    {"cent", 0xA2},
+    {"sect", 0xA7},     {"para", 0xB6},     {"laquo", 0xAB},    {"raquo", 0xBB},
+    {"lsaquo", 0x2039}, {"rsaquo", 0x203A}, {"permil", 0x2030}, {"prime", 0x2032},
+    {"Prime", 0x2033},  {"le", 0x2264},     {"ge", 0x2265},     {"ne", 0x2260},
+    {"asymp", 0x2248},  {"micro", 0xB5},    {"frac12", 0xBD},   {"frac14", 0xBC},
+    {"frac34", 0xBE},   {"sup1", 0xB9},     {"sup2", 0xB2},     {"sup3", 0xB3},
+    {"ensp", 0x2002},   {"emsp", 0x2003},   {"thinsp", 0x2009}, {"zwnj", 0x200C},
+    {"zwj", 0x200D},    {"shy", 0xAD},      {"iexcl", 0xA1},    {"iquest", 0xBF},
+    {"larr", 0x2190},   {"rarr", 0x2192},   {"uarr", 0x2191},   {"darr", 0x2193},
+    {"harr", 0x2194},   {"radic", 0x221A},  {"infin", 0x221E},  {"minus", 0x2212},
+    {"lowast", 0x2217}, {"sim", 0x223C},    {"ordm", 0xBA},     {"ordf", 0xAA},
+    {"acute", 0xB4},    {"uml", 0xA8},      {"macr", 0xAF},     {"cedil", 0xB8},
+    {"brvbar", 0xA6},
+};
+
+// Old pages write these without the closing semicolon; browsers accept that.
+constexpr std::string_view kLegacyEntities[] = {"nbsp", "amp", "quot", "copy", "reg", "lt", "gt"};
+
+std::optional<char32_t> namedEntity(std::string_view name) {
+  for (const NamedEntity& e : kNamedEntities) {
+    if (e.name == name) return e.cp;
+  }
+  return std::nullopt;
+}
+
+// Decodes a character reference at s[i] == '&'. Returns the bytes consumed, 0
+// when there is no reference there (the '&' is then plain text). `cp` is
+// nullopt for a numeric reference to something that is no character.
+std::size_t decodeEntity(std::string_view s, std::size_t i, std::optional<char32_t>& cp) {
+  std::size_t j = i + 1;
+  if (j < s.size() && s[j] == '#') {
+    ++j;
+    const bool hex = j < s.size() && (s[j] == 'x' || s[j] == 'X');
+    if (hex) ++j;
+    const std::size_t digitsStart = j;
+    std::uint32_t value = 0;
+    bool overflow = false;
+    for (; j < s.size(); ++j) {
+      const char c = s[j];
+      int digit = -1;
+      if (isAsciiDigit(c)) {
+        digit = c - '0';
+      } else if (hex && c >= 'a' && c <= 'f') {
+        digit = c - 'a' + 10;
+      } else if (hex && c >= 'A' && c <= 'F') {
+        digit = c - 'A' + 10;
+      } else {
+        break;
+      }
+      value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
+      if (value > 0x10FFFF) {
+        overflow = true;  // keep reading the digits, but stop the value growing
+        value = 0x110000;
+      }
+    }
+    if (j == digitsStart) return 0;
+    if (j < s.size() && s[j] == ';') ++j;
+    if (overflow || value == 0 || (value >= 0xD800 && value <= 0xDFFF)) {
+      cp = std::nullopt;
+    } else {
+      cp = static_cast<char32_t>(value);
+    }
+    return j - i;
+  }
+  const std::size_t nameStart = j;
+  while (j < s.size() && j - nameStart < 32 && isAsciiAlnum(s[j])) ++j;
+  const std::string_view name = s.substr(nameStart, j - nameStart);
+  if (name.empty()) return 0;
+  if (j < s.size() && s[j] == ';') {
+    if (const std::optional<char32_t> found = namedEntity(name)) {
+      cp = found;
+      return j + 1 - i;
+    }
+    return 0;
+  }
+  for (std::string_view legacy : kLegacyEntities) {
+    if (name.substr(0, legacy.size()) == legacy) {
+      cp = namedEntity(legacy);
+      return 1 + legacy.size();
+    }
+  }
+  return 0;
+}
+
+// Elements whose start and end are heard as a pause between their text and
+// the text around them.
+bool isBlockElement(std::string_view name) {
+  static constexpr std::string_view kBlocks[] = {
+      "address", "article", "aside",  "blockquote", "br",      "caption", "center",   "dd",
+      "details", "dialog",  "dir",    "div",        "dl",      "dt",      "fieldset", "figcaption",
+      "figure",  "footer",  "form",   "h1",         "h2",      "h3",      "h4",       "h5",
+      "h6",      "header",  "hgroup", "hr",         "legend",  "li",      "main",     "menu",
+      "nav",     "ol",      "p",      "pre",        "section", "summary", "table",    "tbody",
+      "td",      "tfoot",   "th",     "thead",      "tr",      "ul"};
+  return std::find(std::begin(kBlocks), std::end(kBlocks), name) != std::end(kBlocks);
+}
+
+// Elements whose content is code or inert, never text to read.
+bool isUnreadElement(std::string_view name) {
+  return name == "script" || name == "style" || name == "noscript" || name == "template";
+}
+
+// Collects the spoken text: white space collapsed, pauses merged, neither at
+// the start or the end.
+class SpokenText {
+ public:
+  void add(char32_t cp) {
+    if (isSpace(cp)) {
+      space();
+      return;
+    }
+    if (isSilent(cp)) return;
+    if (pendingPause_) {
+      endSentence();
+    } else if (pendingSpace_) {
+      out_ += ' ';
+    }
+    pendingPause_ = false;
+    pendingSpace_ = false;
+    appendUtf8(out_, cp);
+  }
+
+  void space() { pendingSpace_ = !out_.empty(); }
+  void pause() { pendingPause_ = !out_.empty(); }
+
+  std::string take() { return std::move(out_); }
+
+ private:
+  // A pause is a sentence stop. A weaker mark already at the end becomes the
+  // stop (the engine does not pause at "，" and garbles "！。"); a stop already
+  // there is enough.
+  void endSentence() {
+    static constexpr std::string_view kWeakMarks[] = {"，", "、", "；", "：", "！", "．",
+                                                      ",",  ";",  ":",  "!",  ".",  "·"};
+    if (endsWith(kSpokenPause)) return;
+    for (std::string_view mark : kWeakMarks) {
+      if (endsWith(mark)) {
+        out_.resize(out_.size() - mark.size());
+        break;
+      }
+    }
+    out_ += kSpokenPause;
+  }
+
+  bool endsWith(std::string_view tail) const {
+    return out_.size() >= tail.size() &&
+           std::string_view(out_).substr(out_.size() - tail.size()) == tail;
+  }
+
+  std::string out_;
+  bool pendingSpace_ = false;
+  bool pendingPause_ = false;
+};
+
+// Adds the character or character reference at s[i]; returns the bytes used.
+std::size_t addCharacterAt(std::string_view s, std::size_t i, SpokenText& text) {
+  if (s[i] == '&') {
+    std::optional<char32_t> cp;
+    if (const std::size_t used = decodeEntity(s, i, cp)) {
+      if (cp) text.add(*cp);
+      return used;
+    }
+  }
+  char32_t cp = 0;
+  const std::size_t used = decodeUtf8(s, i, cp);
+  if (used == 0) return 1;  // a byte that is no character: nothing to say
+  text.add(cp);
+  return used;
+}
+
+void addDecoded(std::string_view s, SpokenText& text) {
+  for (std::size_t i = 0; i < s.size();) i += addCharacterAt(s, i, text);
+}
+
+struct Tag {
+  std::string name;  // lower-cased
+  bool closing = false;
+  std::optional<std::string_view> alt;  // raw value, references not yet decoded
+  std::size_t end = 0;                  // index just after '>'
+};
+
+// Parses a start or end tag at s[i] == '<'. nullopt when the text there is not
+// a complete tag (no name, or no closing '>' outside quotes).
+std::optional<Tag> parseTag(std::string_view s, std::size_t i) {
+  Tag tag;
+  std::size_t j = i + 1;
+  if (j < s.size() && s[j] == '/') {
+    tag.closing = true;
+    ++j;
+  }
+  if (j >= s.size() || !isAsciiAlpha(s[j])) return std::nullopt;
+  const std::size_t nameStart = j;
+  while (j < s.size() && !isTagSpace(s[j]) && s[j] != '>' && s[j] != '/') ++j;
+  tag.name = asciiLowered(s.substr(nameStart, j - nameStart));
+  while (j < s.size()) {
+    const char c = s[j];
+    if (c == '>') {
+      tag.end = j + 1;
+      return tag;
+    }
+    if (isTagSpace(c) || c == '/') {
+      ++j;
+      continue;
+    }
+    const std::size_t attrStart = j;
+    while (j < s.size() && !isTagSpace(s[j]) && s[j] != '=' && s[j] != '>' && s[j] != '/') ++j;
+    const std::string attr = asciiLowered(s.substr(attrStart, j - attrStart));
+    while (j < s.size() && isTagSpace(s[j])) ++j;
+    if (j >= s.size() || s[j] != '=') continue;
+    ++j;
+    while (j < s.size() && isTagSpace(s[j])) ++j;
+    if (j >= s.size()) break;
+    std::string_view value;
+    if (s[j] == '"' || s[j] == '\'') {
+      const std::size_t close = s.find(s[j], j + 1);
+      if (close == std::string_view::npos) return std::nullopt;
+      value = s.substr(j + 1, close - j - 1);
+      j = close + 1;
+    } else {
+      const std::size_t valueStart = j;
+      while (j < s.size() && !isTagSpace(s[j]) && s[j] != '>') ++j;
+      value = s.substr(valueStart, j - valueStart);
+    }
+    if (attr == "alt") tag.alt = value;
+  }
+  return std::nullopt;
+}
+
+// Index just after the end tag of the element `name` whose content starts at
+// `from`, or the end of the text when it is never closed.
+std::size_t skipElementContent(std::string_view s, std::size_t from, std::string_view name) {
+  const std::string lowered = asciiLowered(s.substr(from));
+  const std::string endTag = "</" + std::string(name);
+  std::size_t at = lowered.find(endTag);
+  while (at != std::string::npos) {
+    const std::size_t after = at + endTag.size();
+    if (after >= lowered.size() || isTagSpace(lowered[after]) || lowered[after] == '>' ||
+        lowered[after] == '/') {
+      const std::size_t close = lowered.find('>', after);
+      return close == std::string::npos ? s.size() : from + close + 1;
+    }
+    at = lowered.find(endTag, after);
+  }
+  return s.size();
+}
+
+// Handles markup at s[i] == '<'; returns the index after it, or nullopt when
+// the '<' is plain text.
+std::optional<std::size_t> skipMarkup(std::string_view s, std::size_t i, SpokenText& text) {
+  const std::string_view rest = s.substr(i);
+  if (rest.substr(0, 4) == "<!--") {
+    const std::size_t close = s.find("-->", i + 4);
+    // An unclosed comment loses only its opener, so no question text is lost.
+    return close == std::string_view::npos ? i + 4 : close + 3;
+  }
+  if (rest.substr(0, 2) == "<!" || rest.substr(0, 2) == "<?") {
+    const std::size_t close = s.find('>', i + 2);
+    if (close == std::string_view::npos) return std::nullopt;
+    return close + 1;
+  }
+  const std::optional<Tag> tag = parseTag(s, i);
+  if (!tag) return std::nullopt;
+  if (!tag->closing && isUnreadElement(tag->name)) {
+    return skipElementContent(s, tag->end, tag->name);
+  }
+  if (isBlockElement(tag->name)) {
+    text.pause();
+  } else if (!tag->closing && tag->name == "img" && tag->alt && !tag->alt->empty()) {
+    text.space();
+    addDecoded(*tag->alt, text);
+    text.space();
+  }
+  return tag->end;
+}
+
+}  // namespace
+
+std::string spokenTextFromMarkup(std::string_view markup) {
+  SpokenText text;
+  std::size_t i = 0;
+  while (i < markup.size()) {
+    if (markup[i] == '<') {
+      if (const std::optional<std::size_t> next = skipMarkup(markup, i, text)) {
+        i = *next;
+      } else {
+        text.add('<');
+        ++i;
+      }
+      continue;
+    }
+    i += addCharacterAt(markup, i, text);
+  }
+  return text.take();
+}
+
+bool isValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    char32_t cp = 0;
+    const std::size_t used = decodeUtf8(text, i, cp);
+    if (used == 0) return false;
+    i += used;
+  }
+  return true;
+}
+
+bool isBlankText(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    char32_t cp = 0;
+    const std::size_t used = decodeUtf8(text, i, cp);
+    if (used == 0) return false;
+    if (!isSpace(cp) && !isSilent(cp)) return false;
+    i += used;
+  }
+  return true;
+}
+
+}  // namespace zandrel

@@ -1,0 +1,70 @@
+#pragma once
+// The HtmlViewer control: a WebKitWebView on the default web context, kept
+// quiet (no dialogs of the engine's own) and kept alive (a hung or crashed web
+// process never leaves the view dead).
+
+#include <gio/gio.h>
+#include <gtk/gtk.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "runtime/window_layer.h"
+
+namespace zandrel {
+
+class UiDispatcher;
+
+struct CancellableUnref {
+  void operator()(GCancellable* c) const { g_object_unref(c); }
+};
+using CancellableRef = std::unique_ptr<GCancellable, CancellableUnref>;
+
+class Browser {
+ public:
+  // Called on the UI thread for every completed navigation with its address:
+  // the main frame's and each sub-frame's.
+  using NavigatedHandler = std::function<void(const std::string& address)>;
+
+  Browser(const ControlDesign& design, NavigatedHandler navigated, UiDispatcher& ui);
+  Browser(const Browser&) = delete;
+  Browser& operator=(const Browser&) = delete;
+  ~Browser();
+
+  // The view; owned by the widget tree it is put into.
+  GtkWidget* widget() const { return view_; }
+
+  // Starts loading `address` and returns. The address already shown is loaded
+  // again from the server; a web process that no longer answers is replaced.
+  void navigate(const std::string& address);
+  // The view's current address ("" before the first load).
+  std::string address() const;
+
+  // How long a web process may leave a probe unanswered after a navigation
+  // was asked for before it is taken for hung.
+  static constexpr std::chrono::milliseconds kProbeTimeout{2500};
+
+ private:
+  void connectQuietHandlers();
+  void startProbe();
+  void stopProbe();
+  void replaceWebProcess();
+  void onProbeAnswered(GObject* view, GAsyncResult* result);
+  void onTerminated(int reason);
+
+  GtkWidget* view_ = nullptr;
+  NavigatedHandler navigated_;
+  UiDispatcher& ui_;
+  std::string lastRequested_;
+  CancellableRef probe_;
+  guint probeTimer_ = 0;
+  // Crash recovery is bounded so that a page that crashes its process on every
+  // load cannot keep the program busy forever.
+  int recoveries_ = 0;
+  std::chrono::steady_clock::time_point recoveryWindowStart_{};
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace zandrel

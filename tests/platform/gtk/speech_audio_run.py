@@ -1,0 +1,51 @@
+"""Runs the speech engine tests (argv[1]) against a private PulseAudio null
+sink and a private speech-dispatcher, then the cases that need a dead or an
+unreachable daemon, each in the environment it needs. Stops everything it
+started; exits non-zero when any run fails."""
+
+import os
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "e2e"))
+from pulse import MONITOR, PulseServer, SpeechDaemon, stop_speech_processes  # noqa: E402
+
+
+def run(binary, pattern, env):
+    print("== %s --gtest_filter=%s" % (os.path.basename(binary), pattern), flush=True)
+    try:
+        return subprocess.run([binary, "--gtest_filter=" + pattern], env=env, timeout=240).returncode
+    except subprocess.TimeoutExpired:
+        print("timed out", flush=True)
+        return 1
+
+
+def main():
+    binary = sys.argv[1]
+    codes = []
+    with PulseServer() as pulse:
+        with SpeechDaemon(pulse) as daemon:
+            env = daemon.env
+            env["ZANDREL_TEST_MONITOR"] = MONITOR
+            codes.append(run(binary, "SpeechdVoiceDescription.*:SpeechdDaemon.*", env))
+        # A daemon the test kills; the one autospawned after it is stopped too.
+        with SpeechDaemon(pulse) as daemon:
+            env = daemon.env
+            env["ZANDREL_TEST_MONITOR"] = MONITOR
+            env["ZANDREL_TEST_SPEECHD_PID"] = str(daemon.pid)
+            codes.append(run(binary, "SpeechdDaemonGone.*", env))
+        stop_speech_processes(pulse.runtime_dir)
+    # No daemon, and none can be started.
+    with tempfile.TemporaryDirectory(prefix="zandrel-nospeech-") as empty:
+        env = dict(os.environ)
+        env["XDG_RUNTIME_DIR"] = empty
+        env["SPEECHD_ADDRESS"] = "unix_socket:" + os.path.join(empty, "none", "speechd.sock")
+        env["SPEECHD_CMD"] = os.path.join(empty, "no-speech-dispatcher")
+        codes.append(run(binary, "SpeechdUnreachable.*", env))
+        stop_speech_processes(empty)
+    sys.exit(0 if all(c == 0 for c in codes) else 1)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,458 @@
+// The speech-dispatcher engine against a real daemon that plays into a private
+// PulseAudio null sink, whose monitor the tests record with parec. Run through
+// speech_audio_run.py, which starts (and stops) PulseAudio and the daemon and
+// runs the unreachable-daemon cases in an environment without any daemon.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/speech.h"
+#include "runtime/speech_speechd.h"
+
+extern char** environ;
+
+namespace zandrel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr int kRate = 16000;
+// Silence on a null sink's monitor is exact zeros; speech is far above this.
+constexpr int kAudible = 64;
+
+double millisecondsBetween(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+// The receiver's side: every notification, with the time it came.
+class Receiver {
+ public:
+  struct Event {
+    WindowHandle target;
+    unsigned message;
+    std::uintptr_t wParam;
+    std::intptr_t lParam;
+    Clock::time_point at;
+  };
+  NotificationSink sink() {
+    return
+        [this](WindowHandle target, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+          std::lock_guard lock(mutex_);
+          events_.push_back({target, message, wParam, lParam, Clock::now()});
+          changed_.notify_all();
+        };
+  }
+  bool waitFor(std::size_t count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return events_.size() >= count; });
+  }
+  std::vector<Event> events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  std::vector<std::uintptr_t> kinds() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::uintptr_t> out;
+    for (const Event& e : events_) out.push_back(e.wParam);
+    return out;
+  }
+  void clear() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Event> events_;
+};
+
+// parec on the null sink's monitor; each chunk is stamped when it arrives, so
+// sound can be placed on the same clock as the calls made.
+class MonitorRecording {
+ public:
+  struct Chunk {
+    Clock::time_point arrived;
+    std::vector<std::int16_t> samples;
+  };
+
+  MonitorRecording() {
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    readFd_ = fds[0];
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_addclose(&actions, fds[1]);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const std::string device = "--device=" + monitorName();
+    const std::string rate = "--rate=" + std::to_string(kRate);
+    std::vector<std::string> args = {
+        "parec", device, "--raw", "--format=s16le", "--channels=1", rate, "--latency-msec=10"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawnp(&pid_, "parec", &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    reader_ = std::thread([this] { readLoop(); });
+    // The stream is connected and delivering silence by then.
+    std::this_thread::sleep_for(300ms);
+  }
+
+  ~MonitorRecording() { stop(); }
+  MonitorRecording(const MonitorRecording&) = delete;
+  MonitorRecording& operator=(const MonitorRecording&) = delete;
+
+  bool running() const { return pid_ > 0; }
+
+  void stop() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+    if (reader_.joinable()) reader_.join();
+    if (readFd_ >= 0) ::close(readFd_);
+    readFd_ = -1;
+  }
+
+  std::vector<Chunk> chunks() {
+    std::lock_guard lock(mutex_);
+    return chunks_;
+  }
+
+  // When the last audible sample was played, on the test's clock; nullopt
+  // when nothing audible was recorded.
+  std::optional<Clock::time_point> lastAudible() {
+    std::optional<Clock::time_point> last;
+    for (const Chunk& c : chunks()) {
+      for (std::size_t i = c.samples.size(); i-- > 0;) {
+        if (std::abs(c.samples[i]) > kAudible) {
+          last =
+              c.arrived - std::chrono::microseconds((c.samples.size() - 1 - i) * 1000000 / kRate);
+          break;
+        }
+      }
+    }
+    return last;
+  }
+
+  bool audibleBetween(Clock::time_point from, Clock::time_point to) {
+    for (const Chunk& c : chunks()) {
+      if (c.arrived < from || c.arrived > to) continue;
+      for (std::int16_t s : c.samples) {
+        if (std::abs(s) > kAudible) return true;
+      }
+    }
+    return false;
+  }
+
+  // sox's RMS amplitude of everything recorded (0 for silence).
+  double soxRms(const std::string& path) {
+    {
+      std::ofstream out(path, std::ios::binary);
+      for (const Chunk& c : chunks()) {
+        out.write(reinterpret_cast<const char*>(c.samples.data()),
+                  static_cast<std::streamsize>(c.samples.size() * sizeof(std::int16_t)));
+      }
+    }
+    const std::string command = "sox -t raw -r " + std::to_string(kRate) +
+                                " -e signed -b 16 -c 1 '" + path + "' -n stat 2>&1";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    if (!pipe) return -1;
+    char line[256];
+    while (std::fgets(line, sizeof(line), pipe.get()) != nullptr) {
+      const std::string text = line;
+      if (text.rfind("RMS", 0) == 0 && text.find("amplitude:") != std::string::npos) {
+        return std::atof(text.substr(text.find(':') + 1).c_str());
+      }
+    }
+    return -1;
+  }
+
+  static std::string monitorName() {
+    const char* name = std::getenv("ZANDREL_TEST_MONITOR");
+    return name != nullptr ? name : "";
+  }
+
+ private:
+  void readLoop() {
+    std::vector<char> pending;
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(readFd_, buffer, sizeof(buffer));
+      if (n <= 0) break;
+      const Clock::time_point now = Clock::now();
+      pending.insert(pending.end(), buffer, buffer + n);
+      Chunk chunk{now, std::vector<std::int16_t>(pending.size() / 2)};
+      std::memcpy(chunk.samples.data(), pending.data(), chunk.samples.size() * 2);
+      pending.erase(pending.begin(),
+                    pending.begin() + static_cast<std::ptrdiff_t>(chunk.samples.size() * 2));
+      std::lock_guard lock(mutex_);
+      chunks_.push_back(std::move(chunk));
+    }
+  }
+
+  pid_t pid_ = -1;
+  int readFd_ = -1;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::vector<Chunk> chunks_;
+};
+
+const char kQuestion[] =
+    "1．<b>驾驶机动车</b>在道路上&nbsp;发生故障，<br>需要停车排除故障时，"
+    "驾驶人应当立即开启危险报警闪光灯。<img src=\"/img/sign.png\" alt=\"警告标志\">";
+// Long and without stops, so it is still sounding when it is cut off.
+const char kLongText[] =
+    "驾驶机动车在道路上发生故障需要停车排除故障时驾驶人应当立即开启危险报警闪光灯"
+    "将机动车移至不妨碍交通的地方停放难以移动的应当持续开启危险报警闪光灯并在来车方向设置警告标志";
+constexpr WindowHandle kLabel = 0x5151;
+
+TEST(SpeechdVoiceDescription, ChineseLanguagesSayChinese) {
+  EXPECT_EQ(describeSpeechdVoice("Chinese (Mandarin, latin as English)", "cmn", "none"),
+            "Chinese (Mandarin, latin as English) (cmn)");
+  EXPECT_EQ(describeSpeechdVoice("xiaoyan", "zh-CN", "female1"),
+            "xiaoyan (Chinese, zh-CN, female1)");
+  EXPECT_EQ(describeSpeechdVoice("Sinji", "YUE", ""), "Sinji (Chinese, YUE)");
+  EXPECT_EQ(describeSpeechdVoice("Hokkien", "nan-TW", "none"), "Hokkien (Chinese, nan-TW)");
+  EXPECT_EQ(describeSpeechdVoice("English (America)+Max", "en-US", "Max"),
+            "English (America)+Max (en-US, Max)");
+  // Not Chinese merely for starting like a Chinese code.
+  EXPECT_EQ(describeSpeechdVoice("Zulu", "zu", "none"), "Zulu (zu)");
+  EXPECT_EQ(
+      chooseVoice({describeSpeechdVoice("Zulu", "zu", ""), describeSpeechdVoice("yan", "zh", "")}),
+      std::optional<std::size_t>(1));
+}
+
+class SpeechdDaemon : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(MonitorRecording::monitorName().empty())
+        << "run through speech_audio_run.py, which provides the audio and speech daemons";
+    engine = createSpeechDispatcherEngine();
+  }
+  std::unique_ptr<SpeechEngine> engine;
+  Receiver receiver;
+};
+
+TEST_F(SpeechdDaemon, ListsItsVoicesOnceAndFindsMandarin) {
+  const Clock::time_point t0 = Clock::now();
+  std::unique_ptr<SpeechVoice> voice = engine->createVoice(nullptr);
+  ASSERT_NE(voice, nullptr);
+  const std::vector<std::string> voices = voice->voiceDescriptions();
+  const Clock::time_point t1 = Clock::now();
+  ASSERT_FALSE(voices.empty());
+  const std::optional<std::size_t> chosen = chooseVoice(voices);
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(voices[*chosen].rfind("Chinese (Mandarin", 0), 0u) << voices[*chosen];
+  EXPECT_TRUE(voice->selectVoice(*chosen));
+  EXPECT_FALSE(voice->selectVoice(voices.size()));
+
+  // A second voice of the same daemon gets the list without asking again.
+  std::unique_ptr<SpeechVoice> second = engine->createVoice(nullptr);
+  ASSERT_NE(second, nullptr);
+  const Clock::time_point t2 = Clock::now();
+  EXPECT_EQ(second->voiceDescriptions(), voices);
+  const Clock::time_point t3 = Clock::now();
+  std::printf("voices: %zu; first voice with listing %.1f ms; listing known %.1f ms\n",
+              voices.size(), millisecondsBetween(t0, t1), millisecondsBetween(t2, t3));
+  EXPECT_LT(millisecondsBetween(t2, t3), 100.0);
+}
+
+TEST_F(SpeechdDaemon, SpeaksAChineseQuestionAudiblyWithStartThenEnd) {
+  TextToSpeech speech(*engine, receiver.sink());
+  speech.construct();
+  ASSERT_FALSE(speech.empty());
+  MonitorRecording recording;
+  ASSERT_TRUE(recording.running());
+  const Clock::time_point asked = Clock::now();
+  ASSERT_TRUE(speech.speak(kSpeakText, kQuestion, 30000, kLabel));
+  const Clock::time_point done = Clock::now();
+  std::this_thread::sleep_for(300ms);
+  recording.stop();
+
+  const std::vector<Receiver::Event> events = receiver.events();
+  ASSERT_EQ(receiver.kinds(), (std::vector<std::uintptr_t>{1, 2}));
+  for (const Receiver::Event& e : events) {
+    EXPECT_EQ(e.target, kLabel);
+    EXPECT_EQ(e.message, 0x8075u);
+    EXPECT_EQ(e.lParam, 0);
+  }
+  const double rms = recording.soxRms(::testing::TempDir() + "speech_question.raw");
+  std::printf("question: %.0f ms of speech, start after %.1f ms, sox RMS amplitude %.4f\n",
+              millisecondsBetween(asked, done), millisecondsBetween(asked, events[0].at), rms);
+  EXPECT_GT(rms, 0.02);
+  EXPECT_GT(millisecondsBetween(asked, done), 1000.0);  // it was really spoken, not skipped
+}
+
+TEST_F(SpeechdDaemon, AResetSilencesTheVoiceAtOnce) {
+  TextToSpeech speech(*engine, receiver.sink());
+  speech.construct();
+  MonitorRecording recording;
+  ASSERT_TRUE(speech.speak(kSpeakText, kLongText, 0, kLabel));
+  ASSERT_TRUE(receiver.waitFor(1, 10s));
+  std::this_thread::sleep_for(1200ms);
+
+  const Clock::time_point reset = Clock::now();
+  speech.pause();
+  speech.reset();
+  const Clock::time_point resetDone = Clock::now();
+  std::this_thread::sleep_for(1500ms);
+  recording.stop();
+
+  // It was sounding right before the reset, and the new voice stays quiet.
+  EXPECT_TRUE(recording.audibleBetween(reset - 200ms, reset));
+  const std::optional<Clock::time_point> last = recording.lastAudible();
+  ASSERT_TRUE(last.has_value());
+  const double tail = millisecondsBetween(reset, *last);
+  std::printf("pause+reset took %.1f ms; last audible sample %.1f ms after the reset began\n",
+              millisecondsBetween(reset, resetDone), tail);
+  EXPECT_LT(tail, 100.0);
+  // The old voice's end is never reported, and the new one still speaks.
+  EXPECT_EQ(receiver.kinds(), (std::vector<std::uintptr_t>{1}));
+  EXPECT_TRUE(speech.speak(kSpeakText, "好", 20000));
+  EXPECT_EQ(receiver.kinds(), (std::vector<std::uintptr_t>{1, 1, 2}));
+}
+
+TEST_F(SpeechdDaemon, ResetIsCheapOnceTheVoicesAreKnown) {
+  TextToSpeech speech(*engine, receiver.sink());
+  speech.construct();  // lists the voices if no earlier test did
+  std::vector<double> times;
+  for (int i = 0; i < 15; ++i) {
+    const Clock::time_point t0 = Clock::now();
+    speech.pause();
+    speech.reset();
+    times.push_back(millisecondsBetween(t0, Clock::now()));
+    ASSERT_FALSE(speech.empty());
+  }
+  std::sort(times.begin(), times.end());
+  std::printf("pause+reset: min %.1f ms, median %.1f ms, max %.1f ms\n", times.front(),
+              times[times.size() / 2], times.back());
+  EXPECT_LT(times[times.size() / 2], 40.0);
+
+  // And the first sound is as quick as the daemon's: start reported promptly.
+  const Clock::time_point t0 = Clock::now();
+  speech.pause();
+  speech.reset();
+  ASSERT_TRUE(speech.speak(kSpeakText, "驾驶人应当立即开启危险报警闪光灯", 0, kLabel));
+  ASSERT_TRUE(receiver.waitFor(1, 10s));
+  std::printf("pause+reset+speak to start event: %.1f ms\n",
+              millisecondsBetween(t0, receiver.events()[0].at));
+}
+
+TEST_F(SpeechdDaemon, FileAndXmlModes) {
+  TextToSpeech speech(*engine, receiver.sink());
+  speech.construct();
+  const std::string path = ::testing::TempDir() + "speech_question.txt";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << "\xEF\xBB\xBF驾驶人应当立即开启危险报警闪光灯。";
+  }
+  MonitorRecording recording;
+  ASSERT_TRUE(speech.speak(kSpeakFile, path, 30000, kLabel));
+  EXPECT_EQ(receiver.kinds(), (std::vector<std::uintptr_t>{1, 2}));
+  receiver.clear();
+  ASSERT_TRUE(speech.speak(kSpeakXml, "你好<break time=\"300ms\"/>世界", 30000));
+  EXPECT_EQ(receiver.kinds(), (std::vector<std::uintptr_t>{1, 2}));
+  recording.stop();
+  EXPECT_GT(recording.soxRms(::testing::TempDir() + "speech_modes.raw"), 0.02);
+
+  // What cannot be read is refused, and the voice goes on working.
+  EXPECT_FALSE(speech.speak(kSpeakFile, "/nonexistent/question.txt"));
+  const std::string bad = ::testing::TempDir() + "speech_bad.txt";
+  {
+    std::ofstream out(bad, std::ios::binary);
+    out << "\xFF\xFE not UTF-8";
+  }
+  EXPECT_FALSE(speech.speak(kSpeakFile, bad));
+  receiver.clear();
+  EXPECT_TRUE(speech.speak(kSpeakText, "好", 20000));
+  EXPECT_EQ(receiver.kinds(), (std::vector<std::uintptr_t>{1, 2}));
+}
+
+TEST_F(SpeechdDaemon, NothingToSayIsAcceptedAsAnInstantStartAndEnd) {
+  TextToSpeech speech(*engine, receiver.sink());
+  speech.construct();
+  MonitorRecording recording;
+  // A page without a question gives the empty text; markup alone says nothing.
+  for (const char* text : {"", "<br>&nbsp;<div> </div>"}) {
+    receiver.clear();
+    const Clock::time_point t0 = Clock::now();
+    EXPECT_TRUE(speech.speak(kSpeakText, text, 5000, kLabel));
+    EXPECT_LT(millisecondsBetween(t0, Clock::now()), 100.0);
+    EXPECT_EQ(receiver.kinds(), (std::vector<std::uintptr_t>{1, 2}));
+  }
+  std::this_thread::sleep_for(300ms);
+  recording.stop();
+  EXPECT_FALSE(recording.lastAudible().has_value());
+  // The connection is still in step with the daemon.
+  receiver.clear();
+  EXPECT_TRUE(speech.speak(kSpeakText, "好", 20000));
+  EXPECT_EQ(receiver.kinds(), (std::vector<std::uintptr_t>{1, 2}));
+}
+
+// Needs an environment with no daemon and no way to start one; the wrapper
+// runs it so.
+TEST(SpeechdUnreachable, NoVoiceQuicklyAndNothingCrashes) {
+  ASSERT_NE(std::getenv("SPEECHD_ADDRESS"), nullptr) << "run through speech_audio_run.py";
+  std::unique_ptr<SpeechEngine> engine = createSpeechDispatcherEngine();
+  Receiver receiver;
+  const Clock::time_point t0 = Clock::now();
+  TextToSpeech speech(*engine, receiver.sink());
+  speech.construct();
+  EXPECT_TRUE(speech.empty());
+  EXPECT_FALSE(speech.speak(kSpeakText, kQuestion, 0, kLabel));
+  EXPECT_FALSE(speech.pause());
+  speech.reset();
+  EXPECT_TRUE(speech.empty());
+  EXPECT_FALSE(speech.speak(kSpeakNothing, ""));
+  const double elapsed = millisecondsBetween(t0, Clock::now());
+  std::printf("two attempts without a daemon: %.1f ms\n", elapsed);
+  EXPECT_LT(elapsed, 3000.0);
+  EXPECT_TRUE(receiver.events().empty());
+}
+
+// The daemon dies under a live voice: calls fail instead of ending the
+// program (SIGPIPE), and the next reset starts a new daemon whose voices are
+// listed afresh. The wrapper runs it against a daemon it may kill.
+TEST(SpeechdDaemonGone, CallsFailAndTheNextResetRecovers) {
+  const char* pid = std::getenv("ZANDREL_TEST_SPEECHD_PID");
+  ASSERT_NE(pid, nullptr) << "run through speech_audio_run.py";
+  std::unique_ptr<SpeechEngine> engine = createSpeechDispatcherEngine();
+  Receiver receiver;
+  TextToSpeech speech(*engine, receiver.sink());
+  speech.construct();
+  ASSERT_FALSE(speech.empty());
+  ASSERT_EQ(::kill(static_cast<pid_t>(std::atoi(pid)), SIGKILL), 0);
+  std::this_thread::sleep_for(300ms);
+  // Whatever the dead connection answers, the program lives on.
+  speech.speak(kSpeakText, "好");
+  speech.pause();
+  speech.reset();  // autospawn brings up a new daemon
+  ASSERT_FALSE(speech.empty());
+  EXPECT_TRUE(speech.speak(kSpeakText, "好", 20000, kLabel));
+  EXPECT_EQ(receiver.kinds(), (std::vector<std::uintptr_t>{1, 2}));
+}
+
+}  // namespace
+}  // namespace zandrel

@@ -1,0 +1,110 @@
+// A small Windows-side eye for the end-to-end test: it reads what X cannot
+// tell about another process's windows (styles, enabled state, the texts of
+// a message box) and presses a message box's button. One JSON line out.
+//
+//   probe window <caption>          the top-level window with that caption
+//   probe box <caption>             the message box with that caption
+//   probe press <caption> <button>  posts the button's command to that box
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string utf8(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n,
+                      nullptr, nullptr);
+  return text;
+}
+
+std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (static_cast<unsigned char>(c) < 0x20) continue;
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::wstring textOf(HWND window) {
+  wchar_t text[512] = {};
+  GetWindowTextW(window, text, 512);
+  return text;
+}
+
+int printWindow(HWND window) {
+  if (!window) {
+    std::printf("{\"found\": false}\n");
+    return 1;
+  }
+  RECT rc;
+  GetWindowRect(window, &rc);
+  POINT client{0, 0};
+  ClientToScreen(window, &client);
+  RECT inner;
+  GetClientRect(window, &inner);
+  const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+  std::printf(
+      "{\"found\": true, \"caption\": %s, \"left\": %ld, \"top\": %ld, \"width\": %ld, "
+      "\"height\": %ld, \"clientLeft\": %ld, \"clientTop\": %ld, \"clientWidth\": %ld, "
+      "\"clientHeight\": %ld, \"maximizeBox\": %s, \"minimizeBox\": %s, \"thickFrame\": %s, "
+      "\"sysMenu\": %s, \"enabled\": %s, \"visible\": %s, \"hasMenu\": %s}\n",
+      quoted(utf8(textOf(window))).c_str(), rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top,
+      client.x, client.y, inner.right, inner.bottom, (style & WS_MAXIMIZEBOX) ? "true" : "false",
+      (style & WS_MINIMIZEBOX) ? "true" : "false", (style & WS_THICKFRAME) ? "true" : "false",
+      (style & WS_SYSMENU) ? "true" : "false", IsWindowEnabled(window) ? "true" : "false",
+      IsWindowVisible(window) ? "true" : "false", GetMenu(window) ? "true" : "false");
+  return 0;
+}
+
+BOOL CALLBACK collect(HWND child, LPARAM texts) {
+  const std::wstring text = textOf(child);
+  if (!text.empty()) reinterpret_cast<std::vector<std::string>*>(texts)->push_back(utf8(text));
+  return TRUE;
+}
+
+int printBox(HWND box) {
+  if (!box) {
+    std::printf("{\"found\": false}\n");
+    return 1;
+  }
+  std::vector<std::string> texts;
+  EnumChildWindows(box, &collect, reinterpret_cast<LPARAM>(&texts));
+  std::string list = "[";
+  for (std::size_t i = 0; i < texts.size(); ++i) list += (i ? ", " : "") + quoted(texts[i]);
+  list += "]";
+  DWORD process = 0;
+  GetWindowThreadProcessId(box, &process);
+  std::printf("{\"found\": true, \"caption\": %s, \"texts\": %s, \"owner\": %s}\n",
+              quoted(utf8(textOf(box))).c_str(), list.c_str(),
+              GetWindow(box, GW_OWNER) ? "true" : "false");
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc >= 3 && std::wstring(argv[1]) == L"window") {
+    return printWindow(FindWindowW(nullptr, argv[2]));
+  }
+  if (argc >= 3 && std::wstring(argv[1]) == L"box") {
+    return printBox(FindWindowW(L"#32770", argv[2]));
+  }
+  if (argc >= 4 && std::wstring(argv[1]) == L"press") {
+    HWND box = FindWindowW(L"#32770", argv[2]);
+    const int button = _wtoi(argv[3]);
+    const bool posted = box && PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    std::printf("{\"pressed\": %s}\n", posted ? "true" : "false");
+    return posted ? 0 : 1;
+  }
+  std::fprintf(stderr, "usage: probe window|box <caption> | press <caption> <button>\n");
+  return 2;
+}

@@ -1,0 +1,442 @@
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "site_images.h"
+#include "site_pages.h"
+#include "site_questions.h"
+#include "site_server.h"
+#include "site_text.h"
+
+namespace zandrel::site {
+namespace {
+
+// A DIV start tag of a page with the attributes the program's reader looks at
+// and its text up to the next tag (its whole inner HTML up to "</div>" as well).
+struct Div {
+  std::map<std::string, std::string> attributes;
+  std::string leadingText;
+  std::string innerUpToClose;
+};
+
+std::vector<Div> divsOf(const std::string& page) {
+  std::vector<Div> divs;
+  for (std::size_t at = page.find("<div"); at != std::string::npos;
+       at = page.find("<div", at + 1)) {
+    const std::size_t end = page.find('>', at);
+    Div div;
+    // name="value" pairs; the pages quote every attribute value.
+    const std::string tag = page.substr(at + 4, end - at - 4);
+    for (std::size_t equals = tag.find("=\""); equals != std::string::npos;
+         equals = tag.find("=\"", equals + 1)) {
+      const std::size_t nameStart = tag.rfind(' ', equals) + 1;
+      const std::size_t valueEnd = tag.find('"', equals + 2);
+      div.attributes[tag.substr(nameStart, equals - nameStart)] =
+          tag.substr(equals + 2, valueEnd - equals - 2);
+      equals = valueEnd;
+    }
+    div.leadingText = page.substr(end + 1, page.find('<', end) - end - 1);
+    div.innerUpToClose = page.substr(end + 1, page.find("</div>", end) - end - 1);
+    divs.push_back(div);
+  }
+  return divs;
+}
+
+// The DIVs that match "title" the way the program's reader matches them.
+std::vector<Div> titleDivs(const std::string& page) {
+  std::vector<Div> matches;
+  for (const Div& div : divsOf(page)) {
+    bool match = div.leadingText == "title" && div.innerUpToClose == "title";
+    for (const char* name : {"class", "name", "id", "title"}) {
+      const auto found = div.attributes.find(name);
+      match = match || (found != div.attributes.end() && found->second == "title");
+    }
+    if (match) matches.push_back(div);
+  }
+  return matches;
+}
+
+// Sends raw bytes. With `awaitReply`, returns what comes back until the server
+// closes or, once a whole response head has come, goes quiet (5 s at most);
+// otherwise closes right after sending. The sending side stays open while
+// waiting: httplib takes a half-closed client for gone and does not answer.
+std::string rawExchange(int port, const std::string& bytes, bool awaitReply = true) {
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+      const ssize_t n = send(sock, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) break;  // the server may close early on an oversized request
+      sent += static_cast<std::size_t>(n);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    char buffer[4096];
+    while (awaitReply && std::chrono::steady_clock::now() < deadline) {
+      pollfd wait{sock, POLLIN, 0};
+      if (poll(&wait, 1, 200) <= 0) {
+        if (reply.find("\r\n\r\n") != std::string::npos) break;
+        continue;
+      }
+      const ssize_t n = recv(sock, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      reply.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  close(sock);
+  return reply;
+}
+
+std::string statusLine(const std::string& reply) {
+  return reply.substr(0, reply.find("\r\n"));
+}
+
+class SiteServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    const auto bank = loadQuestionBank(
+        ZANDREL_SITE_QUESTIONS_FILE, [](std::string_view n) { return findSiteImage(n) != nullptr; },
+        error);
+    ASSERT_TRUE(bank) << error;
+    for (const Subject subject : {Subject::One, Subject::Four}) {
+      exams_[subject] = questionsOf(*bank, subject);
+      auto server =
+          std::make_unique<SiteServer>(subject, exams_[subject], [this](const std::string& line) {
+            const std::lock_guard<std::mutex> lock(logMutex_);
+            log_.push_back(line);
+          });
+      std::string reason;
+      ASSERT_TRUE(server->bind("127.0.0.1", 0, reason)) << reason;
+      ASSERT_TRUE(server->start());
+      servers_[subject] = std::move(server);
+    }
+  }
+
+  httplib::Client client(Subject subject) {
+    httplib::Client c("127.0.0.1", servers_[subject]->port());
+    c.set_read_timeout(5);
+    return c;
+  }
+
+  // True once a log line equal to `line` after its time stamp appears (1 s at most).
+  bool logged(const std::string& rest) {
+    for (int i = 0; i < 100; ++i) {
+      {
+        const std::lock_guard<std::mutex> lock(logMutex_);
+        for (const std::string& line : log_) {
+          if (line.size() > 20 && line.substr(20) == rest) return true;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  // Hands in `exam` with the first `right` answers right and the rest wrong;
+  // returns the result cookie ("name=token").
+  std::string handIn(Subject subject, int right) {
+    httplib::Params form;
+    const auto& exam = exams_[subject];
+    for (std::size_t i = 0; i < exam.size(); ++i) {
+      const std::size_t letter = static_cast<int>(i) < right
+                                     ? exam[i].answer
+                                     : (exam[i].answer + 1) % exam[i].choices.size();
+      form.emplace(exam[i].id, choiceLetter(letter));
+    }
+    auto c = client(subject);
+    const auto response = c.Post("/score/", form);
+    EXPECT_TRUE(response);
+    if (!response) return {};
+    EXPECT_EQ(response->status, 303);
+    EXPECT_EQ(response->get_header_value("Location"), "/score/");
+    const std::string cookie = response->get_header_value("Set-Cookie");
+    EXPECT_NE(cookie.find("; Path=/score/; HttpOnly"), std::string::npos) << cookie;
+    return cookie.substr(0, cookie.find(';'));
+  }
+
+  std::string scorePage(Subject subject, const std::string& cookie) {
+    auto c = client(subject);
+    const auto response =
+        cookie.empty() ? c.Get("/score/") : c.Get("/score/", {{"Cookie", cookie}});
+    EXPECT_TRUE(response);
+    if (!response) return {};
+    EXPECT_EQ(response->status, 200);
+    EXPECT_EQ(response->get_header_value("Cache-Control"), "no-store");
+    return response->body;
+  }
+
+  std::map<Subject, std::vector<Question>> exams_;
+  std::map<Subject, std::unique_ptr<SiteServer>> servers_;
+  std::mutex logMutex_;
+  std::vector<std::string> log_;
+};
+
+TEST_F(SiteServerTest, ExamPageHasTheHeaderAndTheQuestionAsItsOnlyTitleDivs) {
+  for (const Subject subject : {Subject::One, Subject::Four}) {
+    SCOPED_TRACE(std::string(subjectName(subject)));
+    auto c = client(subject);
+    const auto response = c.Get("/kaoshi/");
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status, 200);
+    EXPECT_EQ(response->get_header_value("Content-Type"), "text/html; charset=utf-8");
+    // A reload must reach the server (the end-to-end tests count the requests).
+    EXPECT_EQ(response->get_header_value("Cache-Control"), "no-store");
+
+    const std::vector<Div> matches = titleDivs(response->body);
+    ASSERT_EQ(matches.size(), 2u);
+    EXPECT_EQ(matches[0].innerUpToClose, std::string(subjectName(subject)) + " 全真模拟考试");
+    const auto& exam = exams_[subject];
+    EXPECT_EQ(matches[1].innerUpToClose, questionDivMarkup(exam[0], 1));
+    EXPECT_NE(matches[1].innerUpToClose.find("<b>第1题</b>&nbsp;"), std::string::npos);
+
+    // The page's script shows every question, numbered, in the same DIV, and
+    // hands in a field for every question.
+    for (std::size_t i = 0; i < exam.size(); ++i) {
+      EXPECT_NE(response->body.find(scriptStringLiteral(questionDivMarkup(exam[i], i + 1))),
+                std::string::npos)
+          << exam[i].id;
+      EXPECT_NE(response->body.find("name=\"" + exam[i].id + "\""), std::string::npos)
+          << exam[i].id;
+    }
+    EXPECT_NE(response->body.find("action=\"/score/\""), std::string::npos);
+    EXPECT_EQ(response->body.find("http://"), std::string::npos) << "the page must not reach out";
+  }
+}
+
+TEST_F(SiteServerTest, PicturedQuestionsCarryTheirPictureWithAltText) {
+  for (const auto& [subject, exam] : exams_) {
+    for (std::size_t i = 0; i < exam.size(); ++i) {
+      if (exam[i].image.empty()) continue;
+      const std::string markup = questionDivMarkup(exam[i], i + 1);
+      const SiteImage* image = findSiteImage(exam[i].image);
+      ASSERT_NE(image, nullptr);
+      EXPECT_NE(markup.find("src=\"/img/" + exam[i].image + ".svg\""), std::string::npos);
+      EXPECT_NE(markup.find("alt=\"" + escapeHtml(image->altText) + "\""), std::string::npos);
+    }
+  }
+}
+
+TEST_F(SiteServerTest, HandingInLeadsToTheScoreOfThatExam) {
+  EXPECT_NE(scorePage(Subject::Four, "").find("暂无考试成绩"), std::string::npos);
+
+  const std::string perfect = handIn(Subject::Four, 50);
+  std::string page = scorePage(Subject::Four, perfect);
+  std::vector<Div> matches = titleDivs(page);
+  ASSERT_EQ(matches.size(), 2u);
+  EXPECT_EQ(matches[1].innerUpToClose, "本次考试得分 <b>100</b> 分，成绩合格。");
+  EXPECT_NE(page.find("href=\"/kaoshi/\">重新考试</a>"), std::string::npos);
+
+  const std::string pass = handIn(Subject::Four, 45);
+  EXPECT_EQ(titleDivs(scorePage(Subject::Four, pass))[1].innerUpToClose,
+            "本次考试得分 <b>90</b> 分，成绩合格。");
+  const std::string fail = handIn(Subject::Four, 44);
+  page = scorePage(Subject::Four, fail);
+  EXPECT_EQ(titleDivs(page)[1].innerUpToClose, "本次考试得分 <b>88</b> 分，成绩不合格。");
+  EXPECT_NE(page.find("答对 44 题，答错 6 题，未答 0 题"), std::string::npos);
+  // The earlier result is still there for its own browser.
+  EXPECT_NE(scorePage(Subject::Four, perfect).find("<b>100</b>"), std::string::npos);
+
+  // Both hosts share one host name in the browser, so it sends either host's
+  // cookie to both: each host reads only its own.
+  const std::string subject1 = handIn(Subject::One, 50);
+  EXPECT_NE(scorePage(Subject::Four, subject1).find("暂无考试成绩"), std::string::npos);
+  page = scorePage(Subject::One, "other=1; " + fail + "; " + subject1);
+  EXPECT_NE(page.find("科目一 模拟考试成绩"), std::string::npos);
+  EXPECT_NE(page.find("<b>100</b>"), std::string::npos);
+
+  for (const char* forged :
+       {"zandrel-k4=", "zandrel-k4=../../etc", "zandrel-k4=0123456789abcdef0123456789abcdef",
+        "zandrel-k4=ZZZ; zandrel-k4"}) {
+    EXPECT_NE(scorePage(Subject::Four, forged).find("暂无考试成绩"), std::string::npos) << forged;
+  }
+}
+
+TEST_F(SiteServerTest, HandInWithoutAnswersOrWithJunkIsScoredNotRejected) {
+  auto c = client(Subject::One);
+  auto response = c.Post("/score/", "", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, 303);
+  std::string cookie = response->get_header_value("Set-Cookie");
+  std::string page = scorePage(Subject::One, cookie.substr(0, cookie.find(';')));
+  EXPECT_NE(page.find("<b>0</b> 分，成绩不合格"), std::string::npos);
+  EXPECT_NE(page.find("未答 50 题"), std::string::npos);
+
+  response = c.Post("/score/", "k1-001=%ZZ&&=&k1-002=%00&k1-003=" + std::string(2000, 'A') + "&x",
+                    "application/x-www-form-urlencoded");
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, 303);
+}
+
+TEST_F(SiteServerTest, AddressesPicturesAndUnknownPaths) {
+  auto c = client(Subject::Four);
+  auto response = c.Get("/kaoshi");
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, 301);
+  EXPECT_EQ(response->get_header_value("Location"), "/kaoshi/");
+  response = c.Get("/");
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, 302);
+  EXPECT_EQ(response->get_header_value("Location"), "/kaoshi/");
+
+  for (const SiteImage& image : siteImages()) {
+    response = c.Get(imagePath(image.name));
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status, 200) << image.name;
+    EXPECT_EQ(response->get_header_value("Content-Type"), "image/svg+xml");
+    EXPECT_EQ(response->body.rfind("<svg", 0), 0u);
+  }
+
+  for (const char* path : {"/nope", "/kaoshi/x", "/img/nope.svg", "/img/stopXsvg",
+                           "/img/stop.svg.bak", "/KAOSHI/", "/score/x", "/..%2f..%2fetc/passwd"}) {
+    response = c.Get(path);
+    ASSERT_TRUE(response) << path;
+    EXPECT_EQ(response->status, 404) << path;
+    EXPECT_NE(response->body.find("页面不存在"), std::string::npos) << path;
+    EXPECT_TRUE(titleDivs(response->body).empty());
+  }
+  response = c.Post("/nope", "x=1", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, 404);
+  response = c.Post("/kaoshi/", "x=1", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, 404);
+  response = c.Delete("/score/");
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, 404);
+  response = c.Put("/kaoshi/", "x", "text/plain");
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, 404);
+  response = c.Put("/kaoshi/", "x", "text/plain");
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, 404);
+
+  response = c.Head("/kaoshi/");
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, 200);
+  EXPECT_TRUE(response->body.empty());
+
+  // Query strings are not used; odd ones change nothing.
+  for (const char* path : {"/kaoshi/?a=%ZZ&&=&b", "/kaoshi/?%00=%FF%FE", "/score/?x=%0D%0Aevil"}) {
+    response = c.Get(path);
+    ASSERT_TRUE(response) << path;
+    EXPECT_EQ(response->status, 200) << path;
+  }
+}
+
+TEST_F(SiteServerTest, MalformedAndOversizedRequestsAreAnsweredAndServingGoesOn) {
+  const int port = servers_[Subject::One]->port();
+  EXPECT_EQ(statusLine(rawExchange(port, "GARBAGE\r\n\r\n")), "HTTP/1.1 400 Bad Request");
+  EXPECT_EQ(statusLine(rawExchange(port, "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\nX-Big: " +
+                                             std::string(100 * 1024, 'a') + "\r\n\r\n")),
+            "HTTP/1.1 400 Bad Request");
+  std::string manyHeaders = "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\n";
+  for (int i = 0; i < 5000; ++i) manyHeaders += "X-H" + std::to_string(i) + ": v\r\n";
+  // Answered one way or the other, but answered.
+  EXPECT_EQ(statusLine(rawExchange(port, manyHeaders + "Connection: close\r\n\r\n")).substr(0, 9),
+            "HTTP/1.1 ");
+  EXPECT_EQ(
+      statusLine(rawExchange(port, "GET /" + std::string(100 * 1024, 'k') + " HTTP/1.1\r\n\r\n")),
+      "HTTP/1.1 414 URI Too Long");
+  EXPECT_EQ(statusLine(rawExchange(port,
+                                   "POST /score/ HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                                   "application/x-www-form-urlencoded\r\nContent-Length: "
+                                   "100000000\r\n\r\nk1-001=A")),
+            "HTTP/1.1 413 Payload Too Large");
+  // No length and no chunking: answered at once rather than after a read time-out.
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(statusLine(rawExchange(port, "POST /score/ HTTP/1.1\r\nHost: x\r\n\r\n")),
+            "HTTP/1.1 411 Length Required");
+  EXPECT_EQ(statusLine(rawExchange(port, "DELETE /nope HTTP/1.1\r\nHost: x\r\n\r\n")),
+            "HTTP/1.1 404 Not Found");
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+  rawExchange(port, std::string("\x16\x03\x01\x00\xff\x00\x00\x00binary\r\n\r\n", 20), false);
+  rawExchange(port, "POST /score/ HTTP/1.1\r\nContent-Length: 50\r\n\r\nk1-0", false);  // cut short
+  rawExchange(port, "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
+              false);
+  EXPECT_EQ(statusLine(rawExchange(port, "HEAD /kaoshi/ HTTP/1.0\r\n\r\n")), "HTTP/1.1 200 OK");
+
+  auto c = client(Subject::One);
+  const auto response = c.Get("/kaoshi/");
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, 200);
+}
+
+TEST_F(SiteServerTest, EachRequestIsLoggedOnOneLine) {
+  auto c = client(Subject::One);
+  ASSERT_TRUE(c.Get("/kaoshi/"));
+  ASSERT_TRUE(c.Get("/a%0Ab%20c%0D"));
+  auto c4 = client(Subject::Four);
+  ASSERT_TRUE(c4.Head("/kaoshi/"));
+  const std::string one = servers_[Subject::One]->address();
+  const std::string four = servers_[Subject::Four]->address();
+  EXPECT_EQ(one, "127.0.0.1:" + std::to_string(servers_[Subject::One]->port()));
+  EXPECT_TRUE(logged(one + " GET /kaoshi/ 200"));
+  EXPECT_TRUE(logged(one + " GET /a%0Ab%20c%0D 404"));
+  EXPECT_TRUE(logged(four + " HEAD /kaoshi/ 200"));
+  rawExchange(servers_[Subject::Four]->port(), "GARBAGE\r\n\r\n");
+  EXPECT_TRUE(logged(four + " - - 400") || logged(four + " GARBAGE - 400"));
+
+  const std::lock_guard<std::mutex> lock(logMutex_);
+  for (const std::string& line : log_) {
+    // TIME HOST:PORT METHOD PATH STATUS, no field empty or holding a space.
+    std::vector<std::string> fields;
+    for (std::size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+      end = line.find(' ', start);
+      fields.push_back(line.substr(start, end == std::string::npos ? end : end - start));
+    }
+    ASSERT_EQ(fields.size(), 5u) << line;
+    EXPECT_EQ(fields[0].size(), 19u) << line;
+    EXPECT_EQ(fields[0][10], 'T') << line;
+    EXPECT_TRUE(fields[1] == one || fields[1] == four) << line;
+    for (const std::string& field : fields) EXPECT_FALSE(field.empty()) << line;
+    EXPECT_EQ(fields[4].size(), 3u) << line;
+  }
+}
+
+TEST(SiteServer, BindReportsAnAddressInUse) {
+  SiteServer first(Subject::One, {}, nullptr);
+  std::string reason;
+  ASSERT_TRUE(first.bind("127.0.0.1", 0, reason));
+  SiteServer second(Subject::One, {}, nullptr);
+  EXPECT_FALSE(second.bind("127.0.0.1", first.port(), reason));
+  EXPECT_EQ(reason, "address in use");
+  EXPECT_FALSE(second.bind("no-such-host.invalid", 80, reason));
+  EXPECT_EQ(reason, "unknown host");
+  // `first` is bound but never started: destroying it must release the port.
+}
+
+TEST(SiteServer, StopsPromptlyWithAnIdleConnectionOpen) {
+  auto server = std::make_unique<SiteServer>(Subject::One, std::vector<Question>{}, nullptr);
+  std::string reason;
+  ASSERT_TRUE(server->bind("127.0.0.1", 0, reason));
+  ASSERT_TRUE(server->start());
+  httplib::Client c("127.0.0.1", server->port());
+  c.set_keep_alive(true);
+  ASSERT_TRUE(c.Get("/kaoshi/"));
+  const auto before = std::chrono::steady_clock::now();
+  server->stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(4));
+  EXPECT_FALSE(server->failed());
+  // The port is free again.
+  SiteServer again(Subject::One, {}, nullptr);
+  EXPECT_TRUE(again.bind("127.0.0.1", server->port(), reason)) << reason;
+}
+
+}  // namespace
+}  // namespace zandrel::site
