@@ -13,8 +13,7 @@ int main() {
   // read): give it a moment, and if it is still there keep the platform alive
   // rather than destroy it under that thread; the process is ending anyway.
   if (!zandrel::WaitForReadAloudRuns(std::chrono::milliseconds(500))) {
-    static zandrel::Platform* keptForRunningThreads = nullptr;
-    keptForRunningThreads = platform.release();
+    [[maybe_unused]] static zandrel::Platform* const keptForRunningThreads = platform.release();
   }
   return code;
 }

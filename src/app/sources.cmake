@@ -6,6 +6,8 @@ target_sources(zandrel_core PRIVATE
 
 add_executable(zandrel app/main.cpp)
 target_link_libraries(zandrel PRIVATE zandrel_platform)
+# At the top of the build tree, where scripts and tests look for it.
+set_target_properties(zandrel PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 if(WIN32)
   # A GUI program (no console); its entry point is the ordinary main().
   target_link_options(zandrel PRIVATE -mwindows)
@@ -18,9 +20,7 @@ endif()
 # the application manifest, which is linked into zandrel.exe itself.
 if(ZANDREL_PLATFORM STREQUAL "win32")
   enable_language(RC)
-  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/app/platform_win32.cpp)
-    target_sources(zandrel_platform PRIVATE app/platform_win32.cpp)
-  endif()
+  target_sources(zandrel_platform PRIVATE app/platform_win32.cpp)
   set_source_files_properties(app/zandrel.rc PROPERTIES
     OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/zandrel.manifest
     COMPILE_OPTIONS "--include-dir=${CMAKE_CURRENT_SOURCE_DIR}/app")

@@ -6,6 +6,7 @@
 #include <glib.h>
 
 #include <array>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -51,8 +52,7 @@ class X11HotkeyPlatform final : public HotkeyPlatform {
   }
 
   ~X11HotkeyPlatform() override {
-    // The timers call into the poll with this object's services; they end
-    // with it rather than outlive it.
+    // A timer left running would keep polling a key source that is gone.
     timers_.clear();
   }
 
@@ -68,7 +68,7 @@ class X11HotkeyPlatform final : public HotkeyPlatform {
     for (int key = 1; key < 256; ++key) {
       bool down = buttonDown_[key];
       for (std::uint8_t keycode : keyMap_.keycodesOfKey[key]) {
-        if ((keymap[keycode / 8] >> (keycode % 8)) & 1) {
+        if ((static_cast<unsigned char>(keymap[keycode / 8]) >> (keycode % 8)) & 1u) {
           down = true;
           break;
         }

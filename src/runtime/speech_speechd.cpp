@@ -513,7 +513,11 @@ class SpeechdVoice final : public SpeechVoice {
     return spd_set_synthesis_voice(connection_.get(), voices_->names[index].c_str()) == 0;
   }
 
-  bool pause() override { return spd_pause(connection_.get()) == 0; }
+  // Silences the voice at once. speech-dispatcher's own pause (spd_pause)
+  // wedges the daemon: after it, no message of any client is ever spoken
+  // again, cancelled or not. A resume is never asked of a voice here, so
+  // stopping what it says and has queued is what a pause amounts to.
+  bool pause() override { return spd_cancel(connection_.get()) == 0; }
 
   bool speak(int mode, std::string_view text) override {
     switch (mode) {

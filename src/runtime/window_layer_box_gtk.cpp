@@ -71,7 +71,8 @@ GtkWidget* createMessageBox(const std::string& text, int style, const std::strin
     GtkWidget* button = gtk_dialog_add_button(GTK_DIALOG(box), label, kResponseBase + result);
     gtk_button_set_use_underline(GTK_BUTTON(button), FALSE);
   }
-  gtk_dialog_set_default_response(GTK_DIALOG(box), kResponseBase + buttonsFor(style).front().second);
+  gtk_dialog_set_default_response(GTK_DIALOG(box),
+                                  kResponseBase + buttonsFor(style).front().second);
   gtk_window_set_deletable(GTK_WINDOW(box), closeResult(style) >= 0);
   gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER);
   if ((style & kBoxStyleSystemModal) != 0) gtk_window_set_keep_above(GTK_WINDOW(box), TRUE);

@@ -18,7 +18,9 @@ constexpr const char* kFrameNavigatedMessage = "zandrel.frame-navigated";
 // The classic text sizes 最小 … 最大 as zoom factors of the text.
 constexpr std::array<double, 5> kTextZoom = {0.7, 0.85, 1.0, 1.15, 1.3};
 
-WebKitWebView* asView(GtkWidget* widget) { return WEBKIT_WEB_VIEW(widget); }
+WebKitWebView* asView(GtkWidget* widget) {
+  return WEBKIT_WEB_VIEW(widget);
+}
 
 // --- Silent: every engine dialog is answered without showing anything. ---
 
@@ -51,7 +53,9 @@ gboolean onPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, g
   return TRUE;
 }
 
-gboolean onPrint(WebKitWebView*, WebKitPrintOperation*, gpointer) { return TRUE; }
+gboolean onPrint(WebKitWebView*, WebKitPrintOperation*, gpointer) {
+  return TRUE;
+}
 
 gboolean onFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer) {
   webkit_file_chooser_request_cancel(request);
@@ -63,7 +67,9 @@ gboolean onColorChooser(WebKitWebView*, WebKitColorChooserRequest* request, gpoi
   return TRUE;
 }
 
-gboolean onNotification(WebKitWebView*, WebKitNotification*, gpointer) { return TRUE; }
+gboolean onNotification(WebKitWebView*, WebKitNotification*, gpointer) {
+  return TRUE;
+}
 
 // A link or form aimed at a new window opens in this view when the user asked
 // for it (a click), so a page that sends its result page to a new window still
@@ -78,7 +84,9 @@ GtkWidget* onCreate(WebKitWebView* view, WebKitNavigationAction* action, gpointe
 }
 
 // The window's size is fixed; a page may not take the screen.
-gboolean onEnterFullscreen(WebKitWebView*, gpointer) { return TRUE; }
+gboolean onEnterFullscreen(WebKitWebView*, gpointer) {
+  return TRUE;
+}
 
 }  // namespace
 
@@ -127,12 +135,12 @@ Browser::Browser(const ControlDesign& design, NavigatedHandler navigated, UiDisp
         return TRUE;
       }),
       this);
-  g_signal_connect(view_, "web-process-terminated",
-                   G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason reason,
-                                  gpointer self) {
-                     static_cast<Browser*>(self)->onTerminated(static_cast<int>(reason));
-                   }),
-                   this);
+  g_signal_connect(
+      view_, "web-process-terminated",
+      G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self) {
+        static_cast<Browser*>(self)->onTerminated(static_cast<int>(reason));
+      }),
+      this);
   g_signal_connect(view_, "enter-fullscreen", G_CALLBACK(onEnterFullscreen), nullptr);
   if (design.silent) connectQuietHandlers();
 
@@ -175,7 +183,7 @@ void Browser::navigate(const std::string& address) {
   if (address == this->address()) {
     // The same address again means "load it anew" (a retake starts the exam
     // over): nothing may come from a cache.
-    webkit_web_view_load_uri(view, address.c_str());
+    webkit_web_view_reload_bypass_cache(view);
   } else {
     webkit_web_view_load_uri(view, address.c_str());
   }
@@ -192,7 +200,6 @@ void Browser::replaceWebProcess() {
 // answer from it, so after each navigation request the layer asks a trivial
 // question itself; no answer in time means the process is hung.
 void Browser::startProbe() {
-  if (lastRequested_.size() > 0) return;
   stopProbe();
   probe_.reset(g_cancellable_new());
   webkit_web_view_evaluate_javascript(
@@ -254,7 +261,8 @@ void Browser::onTerminated(int reason) {
   if (again.empty()) again = lastRequested_;
   // Load outside the signal: the engine is still tearing the old process down.
   ui_.post([alive = std::weak_ptr<bool>(alive_), this, again] {
-    if (auto flag = alive.lock(); flag && *flag) webkit_web_view_load_uri(asView(view_), again.c_str());
+    if (auto flag = alive.lock(); flag && *flag)
+      webkit_web_view_load_uri(asView(view_), again.c_str());
   });
 }
 

@@ -13,8 +13,8 @@ std::optional<FrameExtents> readFrameExtents(GdkWindow* toplevel) {
   if (toplevel == nullptr || !GDK_IS_X11_WINDOW(toplevel)) return std::nullopt;
   Display* display = GDK_WINDOW_XDISPLAY(toplevel);
   const Window window = GDK_WINDOW_XID(toplevel);
-  const Atom property = gdk_x11_get_xatom_by_name_for_display(gdk_window_get_display(toplevel),
-                                                              "_NET_FRAME_EXTENTS");
+  const Atom property =
+      gdk_x11_get_xatom_by_name_for_display(gdk_window_get_display(toplevel), "_NET_FRAME_EXTENTS");
   Atom type = None;
   int format = 0;
   unsigned long count = 0;

@@ -22,7 +22,9 @@
 namespace zandrel {
 namespace {
 
-WindowHandle handleOf(GtkWidget* widget) { return reinterpret_cast<WindowHandle>(widget); }
+WindowHandle handleOf(GtkWidget* widget) {
+  return reinterpret_cast<WindowHandle>(widget);
+}
 
 // How long the window manager may take to tell the frame size before the
 // window is shown; openbox answers at once.
@@ -237,21 +239,21 @@ bool GtkWindowLayer::buildWindow() {
                      static_cast<GtkWindowLayer*>(self)->forgetWidget(widget);
                    }),
                    this);
-  g_signal_connect(window_, "window-state-event",
-                   G_CALLBACK(+[](GtkWidget* widget, GdkEventWindowState* event,
-                                  gpointer self) -> gboolean {
-                     // Window managers that do not honour the fixed size hints
-                     // may still maximise or fullscreen it: undo that.
-                     if (static_cast<GtkWindowLayer*>(self)->design_.resizable) return FALSE;
-                     if ((event->new_window_state & GDK_WINDOW_STATE_MAXIMIZED) != 0) {
-                       gtk_window_unmaximize(GTK_WINDOW(widget));
-                     }
-                     if ((event->new_window_state & GDK_WINDOW_STATE_FULLSCREEN) != 0) {
-                       gtk_window_unfullscreen(GTK_WINDOW(widget));
-                     }
-                     return FALSE;
-                   }),
-                   this);
+  g_signal_connect(
+      window_, "window-state-event",
+      G_CALLBACK(+[](GtkWidget* widget, GdkEventWindowState* event, gpointer self) -> gboolean {
+        // Window managers that do not honour the fixed size hints
+        // may still maximise or fullscreen it: undo that.
+        if (static_cast<GtkWindowLayer*>(self)->design_.resizable) return FALSE;
+        if ((event->new_window_state & GDK_WINDOW_STATE_MAXIMIZED) != 0) {
+          gtk_window_unmaximize(GTK_WINDOW(widget));
+        }
+        if ((event->new_window_state & GDK_WINDOW_STATE_FULLSCREEN) != 0) {
+          gtk_window_unfullscreen(GTK_WINDOW(widget));
+        }
+        return FALSE;
+      }),
+      this);
   g_signal_connect(window_, "property-notify-event",
                    G_CALLBACK(+[](GtkWidget*, GdkEventProperty* event, gpointer self) -> gboolean {
                      if (event->atom == gdk_atom_intern_static_string("_NET_FRAME_EXTENTS")) {
@@ -393,8 +395,7 @@ bool GtkWindowLayer::addControl(const ControlDesign& design) {
     case ControlKind::HtmlViewer:
       control.browser = std::make_unique<Browser>(
           design,
-          [this, &control](const std::string& address) { raiseNavigated(control, address); },
-          ui_);
+          [this, &control](const std::string& address) { raiseNavigated(control, address); }, ui_);
       control.widget = control.browser->widget();
       break;
     case ControlKind::Label:
@@ -547,8 +548,8 @@ void GtkWindowLayer::raiseNavigated(Control& control, const std::string& address
   navigated_ = std::move(outer);
 }
 
-void GtkWindowLayer::postNotification(WindowHandle target, unsigned message,
-                                      std::uintptr_t wParam, std::intptr_t lParam) {
+void GtkWindowLayer::postNotification(WindowHandle target, unsigned message, std::uintptr_t wParam,
+                                      std::intptr_t lParam) {
   // Only the speech component's message is an event of a control; any other
   // message has no handler to reach.
   if (message != kSpeechNotification) return;
@@ -590,7 +591,9 @@ int GtkWindowLayer::messageLoop() {
   return exitCode_;
 }
 
-void GtkWindowLayer::endProgram(int exitCode) { requestQuit(exitCode); }
+void GtkWindowLayer::endProgram(int exitCode) {
+  requestQuit(exitCode);
+}
 
 void GtkWindowLayer::requestQuit(int exitCode) {
   {
@@ -625,8 +628,8 @@ void GtkWindowLayer::runExitRoutines() {
 // ---------------------------------------------------------------------------
 // Message boxes
 
-int GtkWindowLayer::messageBox(std::string_view text, int style,
-                               std::optional<std::string> caption, WindowHandle owner) {
+int GtkWindowLayer::messageBox(std::string_view text, int style, std::optional<std::string> caption,
+                               WindowHandle owner) {
   const std::string title = caption.value_or(std::string(kDefaultBoxCaption));
   const std::string content(text);
   if (!gtkReady_) {
@@ -676,7 +679,8 @@ void GtkWindowLayer::closeModalBoxes() {
 // usable meanwhile.
 int GtkWindowLayer::waitForBox(const std::string& text, int style, const std::string& caption) {
   auto wait = std::make_shared<BoxWait>();
-  if (!ui_.post([this, text, style, caption, wait] { showOffThreadBox(text, style, caption, wait); })) {
+  if (!ui_.post(
+          [this, text, style, caption, wait] { showOffThreadBox(text, style, caption, wait); })) {
     return endResult(style);  // the program is ending
   }
   std::unique_lock lock(wait->mutex);
@@ -812,6 +816,8 @@ void GtkWindowLayer::setCaption(std::string_view name, std::string_view text) {
 
 }  // namespace
 
-std::unique_ptr<WindowLayer> createGtkWindowLayer() { return std::make_unique<GtkWindowLayer>(); }
+std::unique_ptr<WindowLayer> createGtkWindowLayer() {
+  return std::make_unique<GtkWindowLayer>();
+}
 
 }  // namespace zandrel

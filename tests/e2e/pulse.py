@@ -185,8 +185,9 @@ class SpeechDaemon:
     It listens at the default socket of the private runtime directory, where
     libspeechd finds it without further settings."""
 
-    def __init__(self, pulse):
+    def __init__(self, pulse, config_dir=None):
         self.pulse = pulse
+        self.config_dir = config_dir  # default: the system's configuration
         self.socket_path = os.path.join(pulse.runtime_dir, "speech-dispatcher", "speechd.sock")
         self.log_dir = os.path.join(pulse.runtime_dir, "speechd-log")
         self.process = None
@@ -203,7 +204,8 @@ class SpeechDaemon:
         env["HOME"] = self.pulse.runtime_dir  # no user configuration
         self.process = subprocess.Popen(
             ["speech-dispatcher", "--run-single", "--timeout", "0", "--log-dir", self.log_dir,
-             "--communication-method", "unix_socket", "--socket-path", self.socket_path],
+             "--communication-method", "unix_socket", "--socket-path", self.socket_path]
+            + (["--config-dir", self.config_dir] if self.config_dir else []),
             env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             stdin=subprocess.DEVNULL)
         if not _wait_for_socket(self.socket_path, timeout, self.process):

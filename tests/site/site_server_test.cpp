@@ -181,10 +181,11 @@ class SiteServerTest : public ::testing::Test {
     return response->body;
   }
 
-  std::map<Subject, std::vector<Question>> exams_;
-  std::map<Subject, std::unique_ptr<SiteServer>> servers_;
+  // The log outlives the servers: their worker threads log until they are stopped.
   std::mutex logMutex_;
   std::vector<std::string> log_;
+  std::map<Subject, std::vector<Question>> exams_;
+  std::map<Subject, std::unique_ptr<SiteServer>> servers_;
 };
 
 TEST_F(SiteServerTest, ExamPageHasTheHeaderAndTheQuestionAsItsOnlyTitleDivs) {
@@ -365,7 +366,11 @@ TEST_F(SiteServerTest, MalformedAndOversizedRequestsAreAnsweredAndServingGoesOn)
   EXPECT_EQ(statusLine(rawExchange(port, "DELETE /nope HTTP/1.1\r\nHost: x\r\n\r\n")),
             "HTTP/1.1 404 Not Found");
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
-  rawExchange(port, std::string("\x16\x03\x01\x00\xff\x00\x00\x00binary\r\n\r\n", 20), false);
+  // Binary bytes with NULs, as a TLS client would send.
+  static constexpr char Binary[] =
+      "\x16\x03\x01\x00\xff\x00\x00\x00"
+      "binary\r\n\r\n";
+  rawExchange(port, std::string(Binary, sizeof Binary - 1), false);
   rawExchange(port, "POST /score/ HTTP/1.1\r\nContent-Length: 50\r\n\r\nk1-0", false);  // cut short
   rawExchange(port, "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
               false);

@@ -78,6 +78,7 @@ TEST_F(ReadAloudFlow, RefusalShowsTheFailureBoxAndLeavesTheStatusAlone) {
   EXPECT_EQ(ReadAloud(), 0);
   EXPECT_EQ(app.window.boxes.size(), 2u);
   app.speech.available = true;
+  app.speech.acceptSpeech = true;
   EXPECT_EQ(ReadAloud(), 1);
   EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
 }

@@ -30,8 +30,12 @@ void retake() {
   layer->setUrl(kBrowser, current);
   layer->setHeight(kBrowser, 2800);
 }
-void quit() { layer->endProgram(0); }
-void speak() { layer->setCaption("透明标签1", "加载完毕"); }
+void quit() {
+  layer->endProgram(0);
+}
+void speak() {
+  layer->setCaption("透明标签1", "加载完毕");
+}
 void navigated() {
   if (layer->url(kBrowser) == zandrel::Subject4ScoreAddress) layer->setHeight(kBrowser, 810);
 }

@@ -47,7 +47,9 @@ struct Recorder {
 };
 Recorder* rec = nullptr;
 
-void countExit() { ++rec->exitRoutines; }
+void countExit() {
+  ++rec->exitRoutines;
+}
 
 void onCreated() {
   ++rec->created;
@@ -74,7 +76,9 @@ void onNotify(std::uintptr_t wParam, std::intptr_t lParam) {
   if (std::this_thread::get_id() != rec->uiThread) rec->notifiedOnUiThread = false;
 }
 
-void onSubject1() { ++rec->subject1; }
+void onSubject1() {
+  ++rec->subject1;
+}
 
 void onRetakeShowsModalBox() {
   rec->modalResult = rec->layer->messageBox("模态的框", kBoxStyleYesNo, "模态框", 0);
@@ -118,14 +122,11 @@ class WindowLayerGtk : public ::testing::Test {
     return code;
   }
 
-  unsigned long mainXid() {
-    return testing::xidOf(layer_->windowHandle(kWindow));
-  }
+  unsigned long mainXid() { return testing::xidOf(layer_->windowHandle(kWindow)); }
 
   bool navigatedTo(const std::string& address) {
     std::lock_guard lock(rec->mutex);
-    return std::find(rec->navigated.begin(), rec->navigated.end(), address) !=
-           rec->navigated.end();
+    return std::find(rec->navigated.begin(), rec->navigated.end(), address) != rec->navigated.end();
   }
 
   testing::TestServer server_;
@@ -197,15 +198,16 @@ TEST_F(WindowLayerGtk, OuterGeometryIsExactAndFixed) {
     testing::XView x;
     const Rect expected{(x.screenWidth() - 966) / 2, (x.screenHeight() - 623) / 2, 966, 623};
     EXPECT_TRUE(waitFor([&] { return x.outer(xid) == expected; }))
-        << "outer " << x.outer(xid).x << "," << x.outer(xid).y << " " << x.outer(xid).width
-        << "x" << x.outer(xid).height;
+        << "outer " << x.outer(xid).x << "," << x.outer(xid).y << " " << x.outer(xid).width << "x"
+        << x.outer(xid).height;
     EXPECT_EQ(layer_->height(kWindow), 623);
 
     layer_->setHeight(kWindow, 555);
     EXPECT_EQ(layer_->height(kWindow), 555);
     EXPECT_TRUE(waitFor([&] {
       return x.outer(xid) == Rect{expected.x, expected.y, 966, 555};
-    })) << "outer height " << x.outer(xid).height << ", top " << x.outer(xid).y;
+    })) << "outer height "
+        << x.outer(xid).height << ", top " << x.outer(xid).y;
     layer_->setHeight(kWindow, 623);
     EXPECT_TRUE(waitFor([&] { return x.outer(xid) == expected; }))
         << "outer height " << x.outer(xid).height;
@@ -226,15 +228,19 @@ TEST_F(WindowLayerGtk, BrowserHeightKeepsItsCornerAndLabelsStayAboveTheClientAre
   ASSERT_TRUE(layer_->loadWindow(design(server_.address("/a/"))));
   auto allocation = [&](const char* name) {
     GtkAllocation a{};
-    onUi([&] { gtk_widget_get_allocation(reinterpret_cast<GtkWidget*>(layer_->windowHandle(name)), &a); });
+    onUi([&] {
+      gtk_widget_get_allocation(reinterpret_cast<GtkWidget*>(layer_->windowHandle(name)), &a);
+    });
     return Rect{a.x, a.y, a.width, a.height};
   };
   runDriven([&] {
     EXPECT_TRUE(waitFor([&] { return allocation(kBrowser) == Rect{-517, -232, 2000, 2800}; }));
     layer_->setHeight(kBrowser, 810);
     EXPECT_EQ(layer_->height(kBrowser), 810);
-    EXPECT_TRUE(waitFor([&] { return allocation(kBrowser) == Rect{-517, -232, 2000, 810}; }))
-        << "height " << allocation(kBrowser).height;
+    EXPECT_TRUE(waitFor([&] {
+      return allocation(kBrowser) == Rect{-517, -232, 2000, 810};
+    })) << "height "
+        << allocation(kBrowser).height;
     layer_->setHeight(kBrowser, 2800);
     EXPECT_TRUE(waitFor([&] { return allocation(kBrowser) == Rect{-517, -232, 2000, 2800}; }));
 
@@ -371,8 +377,8 @@ TEST_F(WindowLayerGtk, NotificationsReachTheBoundControlOnTheUiThreadOrAreDroppe
   };
   runDriven([&] {
     layer_->postNotification(receiver, kSpeechNotification, 1, 0);
-    layer_->postNotification(receiver, 0x1234, 7, 7);                     // not its event
-    layer_->postNotification(0xdead0, kSpeechNotification, 7, 7);          // no such control
+    layer_->postNotification(receiver, 0x1234, 7, 7);              // not its event
+    layer_->postNotification(0xdead0, kSpeechNotification, 7, 7);  // no such control
     layer_->postNotification(layer_->windowHandle(kStatus), kSpeechNotification, 7, 7);  // unbound
     layer_->postNotification(receiver, kSpeechNotification, 2, 0);
     ASSERT_TRUE(waitFor([&] { return count() >= 2; }));
@@ -456,7 +462,8 @@ TEST_F(WindowLayerGtk, MessageBoxFromAnotherThreadLeavesTheWindowUsable) {
     testing::XView x;
     ASSERT_TRUE(waitFor([&] { return x.outer(mainXid()).height == 623; }));
     std::atomic<int> result{-100};
-    std::thread asker([&] { result = layer_->messageBox("转换失败！", kBoxStyleOkCancel, "线程框", 0); });
+    std::thread asker(
+        [&] { result = layer_->messageBox("转换失败！", kBoxStyleOkCancel, "线程框", 0); });
     GtkWindow* box = nullptr;
     ASSERT_TRUE(waitFor([&] {
       onUi([&] { box = testing::toplevelWithTitle("线程框"); });
@@ -518,13 +525,15 @@ TEST_F(WindowLayerGtk, MessageBoxOnTheUiThreadIsModalAndEndingClosesOpenBoxes) {
     }));
     onUi([&] {
       EXPECT_TRUE(gtk_window_get_modal(box));
-      EXPECT_EQ(GTK_WIDGET(gtk_window_get_transient_for(box)), reinterpret_cast<GtkWidget*>(window));
+      EXPECT_EQ(GTK_WIDGET(gtk_window_get_transient_for(box)),
+                reinterpret_cast<GtkWidget*>(window));
       clickButton(box, "否(N)");
     });
     EXPECT_TRUE(waitFor([&] { return rec->modalResult == kBoxNo; }));
 
     // A box still open for another thread when the program ends releases it.
-    lateAsker = std::thread([&] { late = layer_->messageBox("还开着", kBoxStyleOk, std::nullopt, 0); });
+    lateAsker =
+        std::thread([&] { late = layer_->messageBox("还开着", kBoxStyleOk, std::nullopt, 0); });
     GtkWindow* open = nullptr;
     ASSERT_TRUE(waitFor([&] {
       onUi([&] { open = testing::toplevelWithTitle(std::string(kDefaultBoxCaption)); });
