@@ -39,8 +39,20 @@ import tempfile
 import time
 
 MAIN_TITLE = "Zandrel【PC语音读题版】含 科目一 科目四"
-SUBJECT1_HOST = "127.0.0.1:47101"
-SUBJECT4_HOST = "127.0.0.1:47104"
+def _built_host(name, default):
+    """The exam host the program under test was built with (a build setting)."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    build = os.environ.get("ZANDREL_BUILD_DIR") or os.path.join(here, "..", "..", "build")
+    header = os.path.join(build, "generated", "app", "exam_addresses.h")
+    with contextlib.suppress(OSError), open(header, encoding="utf-8") as f:
+        match = re.search(r'%s = "([^"]+)"' % name, f.read())
+        if match:
+            return match.group(1)
+    return default
+
+
+SUBJECT1_HOST = _built_host("Subject1Host", "127.0.0.1:47101")
+SUBJECT4_HOST = _built_host("Subject4Host", "127.0.0.1:47104")
 SCREEN_WIDTH = 1280
 SCREEN_HEIGHT = 1024
 

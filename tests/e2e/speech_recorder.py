@@ -7,9 +7,11 @@ it would find the user's own.
     ... recorder.said() -> ["text 1", "text 2", ...]
 """
 
+import html
 import os
-import subprocess
-import time
+import re
+import sys
+import unicodedata
 
 SYNTH = r"""#!/bin/sh
 # $1 text, as speech-dispatcher hands it to the module
@@ -33,32 +35,60 @@ DefaultLanguage "zh"
 
 
 class SpeechRecorder:
+    """The private audio server, and a speech-dispatcher that records what it is
+    asked to say. `env` is what the program needs to reach both."""
+
     def __init__(self, desk):
-        self.desk = desk
+        sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+        import pulse
+
+        self.pulse_module = pulse
         base = os.path.join(desk.tmp, "speechd")
         self.said_path = os.path.join(base, "said.txt")
-        os.makedirs(os.path.join(base, "config", "modules"), exist_ok=True)
+        config = os.path.join(base, "config")
+        os.makedirs(os.path.join(config, "modules"), exist_ok=True)
         os.makedirs(os.path.join(base, "log"), exist_ok=True)
         synth = os.path.join(base, "synth.sh")
         with open(synth, "w") as f:
             f.write(SYNTH.replace("__SAID__", self.said_path))
         os.chmod(synth, 0o755)
-        with open(os.path.join(base, "config", "modules", "recorder.conf"), "w") as f:
+        with open(os.path.join(config, "modules", "recorder.conf"), "w") as f:
             f.write(MODULE.replace("__SYNTH__", synth))
-        with open(os.path.join(base, "config", "speechd.conf"), "w") as f:
+        with open(os.path.join(config, "speechd.conf"), "w") as f:
             f.write(CONFIG.replace("__LOG__", os.path.join(base, "log")))
         open(self.said_path, "w").close()
-        socket = os.path.join(desk.env["XDG_RUNTIME_DIR"], "speech-dispatcher", "speechd.sock")
-        self.process = desk._spawn("speechd", [
-            "speech-dispatcher", "--run-single", "--timeout", "0",
-            "--config-dir", os.path.join(base, "config"),
-            "--communication-method", "unix_socket", "--socket-path", socket])
-        deadline = time.monotonic() + 15
-        while not os.path.exists(socket):
-            if self.process.poll() is not None or time.monotonic() > deadline:
-                raise RuntimeError("the private speech-dispatcher did not start")
-            time.sleep(0.1)
+        # The desktop's runtime directory, where libspeechd looks by default.
+        self.pulse = pulse.PulseServer(runtime_dir=desk.env["XDG_RUNTIME_DIR"]).start()
+        try:
+            self.speechd = pulse.SpeechDaemon(self.pulse, config_dir=config).start()
+        except Exception:
+            self.pulse.stop()
+            raise
+        env = self.speechd.env
+        self.env = {k: env[k] for k in ("PULSE_SERVER", "PULSE_CLIENTCONFIG")}
+
+    def record(self, path):
+        return self.pulse.record(path)
 
     def said(self):
         with open(self.said_path, encoding="utf-8", errors="replace") as f:
             return [t.strip("\n") for t in f.read().split("\036\n") if t.strip()]
+
+    def close(self):
+        self.speechd.stop()
+        self.pulse.stop()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def comparable(text):
+    """Text with markup, entities, white space and punctuation taken out: what
+    is left is what a voice says, whichever way pauses were written."""
+    text = re.sub(r"<[^>]*>", " ", text)
+    text = html.unescape(text)
+    return "".join(ch for ch in text
+                   if not ch.isspace() and not unicodedata.category(ch).startswith("P"))
