@@ -14,9 +14,11 @@ std::string px(int value) {
 // Room kept at the right of the question text for a question's picture.
 constexpr std::string_view ImageColumn = "172px";
 
-// Shared head and the centred column. The page is no taller than the smallest
-// browser the program uses (810 px) and no wider than its 2000-px view, so no
-// scroll bar ever narrows the view and shifts the centred column.
+// Shared head and the centred column. The exam panel reaches y = 820, below
+// the 810-px browser the program keeps after a score page; a vertical scroll
+// bar there would narrow the view and shift the centred column by half its
+// width. The page therefore never scrolls: the program shows a fixed cut-out
+// of it and never scrolls it either.
 std::string pageStart(std::string_view title, std::string_view extraStyle) {
   std::string page =
       "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -25,6 +27,7 @@ std::string pageStart(std::string_view title, std::string_view extraStyle) {
   page += " - Zandrel 本地模拟考场</title>\n<style>\n";
   page +=
       "*{box-sizing:border-box}\n"
+      "html{overflow:hidden}\n"
       "html,body{margin:0;padding:0}\n"
       "body{background:#dfe6ee;color:#1d2733;font-size:16px;font-family:\"Microsoft "
       "YaHei\",\"微软雅黑\",\"Noto Sans CJK SC\",\"Noto Sans SC\",\"WenQuanYi Micro "

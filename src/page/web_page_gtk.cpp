@@ -4,6 +4,7 @@
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -45,7 +46,11 @@ class UiThread {
 
   // Queues `work` to run on the UI thread at its next iteration.
   void post(std::function<void()> work) const {
-    auto owned = std::make_unique<std::function<void()>>(std::move(work));
+    auto owned = std::make_unique<Posted>();
+    owned->work = std::move(work);
+    // GLib's own locking hands the work over; this makes the hand-over
+    // visible to race detectors, which cannot see GLib's futex-based locks.
+    owned->published.store(true, std::memory_order_release);
     GSource* source = g_idle_source_new();
     g_source_set_priority(source, G_PRIORITY_DEFAULT);
     g_source_set_callback(source, &UiThread::runPosted, owned.release(), &UiThread::dropPosted);
@@ -83,12 +88,17 @@ class UiThread {
   }
 
  private:
-  static gboolean runPosted(gpointer work) {
-    (*static_cast<std::function<void()>*>(work))();
+  struct Posted {
+    std::function<void()> work;
+    std::atomic<bool> published{false};
+  };
+  static gboolean runPosted(gpointer data) {
+    auto& posted = *static_cast<Posted*>(data);
+    if (posted.published.load(std::memory_order_acquire)) posted.work();
     return G_SOURCE_REMOVE;
   }
-  static void dropPosted(gpointer work) {
-    const std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(work));
+  static void dropPosted(gpointer data) {
+    const std::unique_ptr<Posted> owned(static_cast<Posted*>(data));
   }
 
   std::thread::id id_;

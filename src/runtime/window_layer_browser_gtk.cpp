@@ -248,6 +248,7 @@ void Browser::stopProbe() {
 }
 
 void Browser::onTerminated(int reason) {
+  fprintf(stderr, "DEBUG terminated %d\n", reason);
   if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;  // replaced on purpose
   stopProbe();
   const auto now = std::chrono::steady_clock::now();

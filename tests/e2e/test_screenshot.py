@@ -12,6 +12,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (MAIN_TITLE, SUBJECT1_HOST, Desktop, HarnessError, build_dir,  # noqa: E402
                      run_checks, wait_until)
+from speech_recorder import SpeechRecorder  # noqa: E402
 
 
 def pixel(desk, path, x, y):
@@ -27,10 +28,10 @@ def saturated(rgb):
 def body(checks):
     artifacts = os.path.join(build_dir(), "e2e-artifacts")
     os.makedirs(artifacts, exist_ok=True)
-    audio = os.path.exists(os.path.join(os.path.dirname(os.path.abspath(__file__)), "pulse.py"))
-    with Desktop(audio=audio) as desk:
+    # The read-aloud that fills 透明标签1 goes to a private speech daemon.
+    with Desktop() as desk, SpeechRecorder(desk) as voice:
         desk.start_site()
-        desk.start_program()
+        desk.start_program(extra_env=voice.env)
         wid = desk.wait_window(MAIN_TITLE)
         frame = desk.accessible_frame(MAIN_TITLE)
         try:
@@ -81,6 +82,12 @@ def body(checks):
         texts = desk.label_texts(frame)
         checks.check("加载完毕" in texts, "透明标签1 holds 加载完毕 after 语音播报 (read through "
                      "AT-SPI)", repr(texts))
+        try:
+            wait_until(voice.said, 15, what="the speech daemon to get the question")
+        except HarnessError:
+            pass
+        checks.check(len(voice.said()) == 1, "the question was handed to the speech daemon",
+                     repr(voice.said()))
         time.sleep(0.5)
         desk.screenshot(after, crop=strip)
         checks.equal(desk.differing_pixels(before, after), 0,

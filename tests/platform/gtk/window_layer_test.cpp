@@ -8,8 +8,12 @@
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -304,6 +308,42 @@ TEST_F(WindowLayerGtk, HungPageDoesNotTrapTheBrowser) {
     EXPECT_TRUE(waitFor([&] { return navigatedTo(a); }, 20s));
     EXPECT_GE(server_.requests("/a/"), 1);
     EXPECT_EQ(layer_->url(kBrowser), a);
+  });
+}
+
+// The web content processes this test process started.
+std::vector<pid_t> webProcesses() {
+  std::vector<pid_t> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    // pid (comm) state ppid ...
+    const auto close = line.rfind(')');
+    if (close == std::string::npos || line.find("(WebKitWebProces") == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 2));
+    char state = 0;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    if (parent == ::getpid()) found.push_back(std::stoi(name));
+  }
+  return found;
+}
+
+TEST_F(WindowLayerGtk, CrashedWebProcessIsReplacedAndThePageLoadedAgain) {
+  const std::string a = server_.address("/a/");
+  ASSERT_TRUE(layer_->loadWindow(design(a)));
+  runDriven([&] {
+    ASSERT_TRUE(waitFor([&] { return navigatedTo(a) && server_.requests("/a/") == 1; }));
+    const std::vector<pid_t> before = webProcesses();
+    ASSERT_FALSE(before.empty());
+    for (pid_t pid : before) ::kill(pid, SIGKILL);
+    EXPECT_TRUE(waitFor([&] { return server_.requests("/a/") == 2; }, 15s))
+        << "the page is loaded again in a new process";
+    std::lock_guard lock(rec->mutex);
+    EXPECT_EQ(std::count(rec->navigated.begin(), rec->navigated.end(), a), 2);
   });
 }
 
