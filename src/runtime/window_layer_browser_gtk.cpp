@@ -115,6 +115,7 @@ Browser::Browser(const ControlDesign& design, NavigatedHandler navigated, UiDisp
                      // Committed is the engine's navigate-complete: the new
                      // document's address is final and the document begins;
                      // images and scripts may still be loading.
+                     fprintf(stderr, "DEBUG load %d %s\n", (int)event, webkit_web_view_get_uri(view));
                      if (event != WEBKIT_LOAD_COMMITTED) return;
                      const gchar* uri = webkit_web_view_get_uri(view);
                      static_cast<Browser*>(self)->navigated_(uri != nullptr ? uri : "");
@@ -248,7 +249,6 @@ void Browser::stopProbe() {
 }
 
 void Browser::onTerminated(int reason) {
-  fprintf(stderr, "DEBUG terminated %d\n", reason);
   if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;  // replaced on purpose
   stopProbe();
   const auto now = std::chrono::steady_clock::now();
@@ -258,12 +258,16 @@ void Browser::onTerminated(int reason) {
   }
   if (recoveries_ >= 3) return;  // it crashes on every load: leave the view as it is
   ++recoveries_;
-  std::string again = address();
-  if (again.empty()) again = lastRequested_;
   // Load outside the signal: the engine is still tearing the old process down.
-  ui_.post([alive = std::weak_ptr<bool>(alive_), this, again] {
-    if (auto flag = alive.lock(); flag && *flag)
-      webkit_web_view_load_uri(asView(view_), again.c_str());
+  ui_.post([alive = std::weak_ptr<bool>(alive_), this] {
+    if (auto flag = alive.lock(); !flag || !*flag) return;
+    fprintf(stderr, "DEBUG recover %s\n", address().c_str());
+    if (!address().empty()) {
+      // The page shown is fetched anew, as a retake would.
+      webkit_web_view_reload_bypass_cache(asView(view_));
+    } else if (!lastRequested_.empty()) {
+      webkit_web_view_load_uri(asView(view_), lastRequested_.c_str());
+    }
   });
 }
 
