@@ -14,9 +14,6 @@ struct ObjectUnref {
 struct VariantUnref {
   void operator()(GVariant* variant) const { g_variant_unref(variant); }
 };
-struct BytesUnref {
-  void operator()(GBytes* bytes) const { g_bytes_unref(bytes); }
-};
 struct ErrorFree {
   void operator()(GError* error) const { g_error_free(error); }
 };
@@ -27,19 +24,7 @@ struct Free {
 template <class T>
 using Object = std::unique_ptr<T, ObjectUnref>;
 using Variant = std::unique_ptr<GVariant, VariantUnref>;
-using Bytes = std::unique_ptr<GBytes, BytesUnref>;
 using Error = std::unique_ptr<GError, ErrorFree>;
 using String = std::unique_ptr<char, Free>;
-
-// Takes an additional reference to an object the caller does not own.
-template <class T>
-Object<T> retain(T* object) {
-  return Object<T>(object != nullptr ? static_cast<T*>(g_object_ref(object)) : nullptr);
-}
-
-// Owns a variant, sinking a floating one.
-inline Variant adopt(GVariant* variant) {
-  return Variant(variant != nullptr ? g_variant_ref_sink(variant) : nullptr);
-}
 
 }  // namespace zandrel::glib

@@ -115,7 +115,6 @@ Browser::Browser(const ControlDesign& design, NavigatedHandler navigated, UiDisp
                      // Committed is the engine's navigate-complete: the new
                      // document's address is final and the document begins;
                      // images and scripts may still be loading.
-                     fprintf(stderr, "DEBUG load %d %s\n", (int)event, webkit_web_view_get_uri(view));
                      if (event != WEBKIT_LOAD_COMMITTED) return;
                      const gchar* uri = webkit_web_view_get_uri(view);
                      static_cast<Browser*>(self)->navigated_(uri != nullptr ? uri : "");
@@ -261,7 +260,6 @@ void Browser::onTerminated(int reason) {
   // Load outside the signal: the engine is still tearing the old process down.
   ui_.post([alive = std::weak_ptr<bool>(alive_), this] {
     if (auto flag = alive.lock(); !flag || !*flag) return;
-    fprintf(stderr, "DEBUG recover %s\n", address().c_str());
     if (!address().empty()) {
       // The page shown is fetched anew, as a retake would.
       webkit_web_view_reload_bypass_cache(asView(view_));

@@ -14,9 +14,12 @@ import sys
 import unicodedata
 
 SYNTH = r"""#!/bin/sh
-# $1 text, as speech-dispatcher hands it to the module
+# $1: the text, as speech-dispatcher hands it to the module. The player is
+# exec'd so that stopping the module's process really stops the sound.
 printf '%s\036\n' "$1" >> "__SAID__"
-printf '%s' "$1" | espeak-ng -v cmn --stdin --stdout | paplay -n zandrel-test-voice
+wav=$(mktemp "__DIR__/say.XXXXXX.wav")
+espeak-ng -v cmn -w "$wav" "$1"
+exec paplay -n zandrel-test-voice "$wav"
 """
 
 MODULE = """GenericExecuteSynth "__SYNTH__ \\'$DATA\\'"
@@ -50,7 +53,7 @@ class SpeechRecorder:
         os.makedirs(os.path.join(base, "log"), exist_ok=True)
         synth = os.path.join(base, "synth.sh")
         with open(synth, "w") as f:
-            f.write(SYNTH.replace("__SAID__", self.said_path))
+            f.write(SYNTH.replace("__SAID__", self.said_path).replace("__DIR__", base))
         os.chmod(synth, 0o755)
         with open(os.path.join(config, "modules", "recorder.conf"), "w") as f:
             f.write(MODULE.replace("__SYNTH__", synth))
