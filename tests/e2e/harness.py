@@ -344,11 +344,18 @@ class Desktop:
         path = os.path.join(build_dir(), "site", "zandrel-site")
         if not os.path.exists(path):
             raise HarnessError("the exam site is not built: " + path)
-        self._spawn("site", [path])
-        for host in (SUBJECT1_HOST, SUBJECT4_HOST):
-            name, port = host.rsplit(":", 1)
-            wait_until(lambda: self._port_open(name, int(port)), timeout,
-                       what="the site on " + host)
+        hosts = [h.rsplit(":", 1) for h in (SUBJECT1_HOST, SUBJECT4_HOST)]
+        busy = [":".join(h) for h in hosts if self._port_open(h[0], int(h[1]))]
+        if busy:
+            # The ports are fixed by the build: another test run's site (or any
+            # other server) there would answer instead of ours.
+            raise HarnessError("the exam site's address is already in use: %s" % ", ".join(busy))
+        site = self._spawn("site", [path])
+        for name, port in hosts:
+            wait_until(lambda: self._port_open(name, int(port)) or site.poll() is not None,
+                       timeout, what="the site on %s:%s" % (name, port))
+            if site.poll() is not None:
+                raise HarnessError("the exam site ended at start: %s" % self.site_log().strip())
 
     @staticmethod
     def _port_open(host, port):
