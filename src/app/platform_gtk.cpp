@@ -16,7 +16,10 @@ class GtkPlatform : public Platform {
   GtkPlatform()
       : window_(createGtkWindowLayer()),
         speech_(createSpeechDispatcherEngine()),
-        page_(createGtkPageBridge()),
+        // The bridge sets up the engine's default context, which needs GTK up
+        // and must happen before any web view exists. Without a display there
+        // is no page to read, and start-up reports the missing window itself.
+        page_(window_->initialise() ? createGtkPageBridge() : nullptr),
         hotkeys_(createX11HotkeyPlatform()),
         mouse_(createGtkMouseHookPlatform()) {
     Services& s = services();

@@ -23,10 +23,12 @@ def run(binary, pattern, env):
 
 def main():
     binary = sys.argv[1]
-    # For sanitizer builds: a leak inside libspeechd is not ours to fix.
-    suppressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "speech_lsan.supp")
-    lsan = os.environ.get("LSAN_OPTIONS", "")
-    os.environ["LSAN_OPTIONS"] = (lsan + ":" if lsan else "") + "suppressions=" + suppressions
+    # For sanitizer builds: faults inside libspeechd are not ours to fix.
+    here = os.path.dirname(os.path.abspath(__file__))
+    for variable, name in (("LSAN_OPTIONS", "speech_lsan.supp"), ("TSAN_OPTIONS", "speech_tsan.supp")):
+        options = os.environ.get(variable, "")
+        os.environ[variable] = (options + ":" if options else "") + "suppressions=" + \
+            os.path.join(here, name)
     codes = []
     with PulseServer() as pulse:
         with SpeechDaemon(pulse) as daemon:

@@ -341,6 +341,7 @@ std::optional<double> daemonCancelTail() {
 TEST_F(SpeechdDaemon, AResetSilencesTheVoiceAsSoonAsTheDaemonCan) {
   std::vector<double> ours;
   std::vector<double> daemons;
+  std::vector<double> calls;
   for (int round = 0; round < 2; ++round) {
     receiver.clear();
     TextToSpeech speech(*engine, receiver.sink());
@@ -357,8 +358,9 @@ TEST_F(SpeechdDaemon, AResetSilencesTheVoiceAsSoonAsTheDaemonCan) {
     });
     ASSERT_TRUE(tail.has_value()) << "the voice was not sounding when it was reset";
     ours.push_back(*tail);
+    calls.push_back(resetMs);
     // The program does not wait for the daemon to fall silent.
-    EXPECT_LT(resetMs, 100.0);
+    EXPECT_LT(resetMs, 250.0);
     // The old voice's end is never reported, and the new voice speaks.
     EXPECT_EQ(receiver.kinds(), (std::vector<std::uintptr_t>{1}));
     EXPECT_TRUE(speech.speak(kSpeakText, "好", 20000));
@@ -369,8 +371,9 @@ TEST_F(SpeechdDaemon, AResetSilencesTheVoiceAsSoonAsTheDaemonCan) {
     daemons.push_back(*daemon);
   }
   std::printf(
-      "sound after pause+reset: %.0f, %.0f ms; after the daemon's own cancel: %.0f, %.0f ms\n",
-      ours[0], ours[1], daemons[0], daemons[1]);
+      "sound after pause+reset: %.0f, %.0f ms (the calls took %.1f, %.1f ms); after the daemon's "
+      "own cancel: %.0f, %.0f ms\n",
+      ours[0], ours[1], calls[0], calls[1], daemons[0], daemons[1]);
   // speech-dispatcher 0.11 with espeak-ng takes 60-600 ms to act on a cancel
   // (its cancellation is reported with the last sample); the whole message
   // would take many seconds.
