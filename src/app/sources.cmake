@@ -2,7 +2,8 @@
 target_sources(zandrel_core PRIVATE
   app/main_window.cpp
   app/exam_commands.cpp
-  app/read_aloud.cpp)
+  app/read_aloud.cpp
+  app/platform.cpp)
 
 add_executable(zandrel app/main.cpp)
 target_link_libraries(zandrel PRIVATE zandrel_platform)
