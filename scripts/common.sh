@@ -20,6 +20,9 @@ build_linux() {
   say "configuring $dir"
   cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 ||
     { cat "$dir.configure.log" >&2; fail "cmake could not configure $dir (see above)"; }
-  say "building $dir"
-  cmake --build "$dir" -j"$(nproc)" || fail "the build in $dir failed (compiler errors above)"
+  say "building $dir${BUILD_TARGETS:+ ($BUILD_TARGETS)}"
+  local targets=()
+  for t in ${BUILD_TARGETS:-}; do targets+=(--target "$t"); done
+  cmake --build "$dir" -j"$(nproc)" "${targets[@]}" ||
+    fail "the build in $dir failed (compiler errors above)"
 }
