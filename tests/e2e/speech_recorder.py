@@ -14,15 +14,16 @@ import sys
 import unicodedata
 
 SYNTH = r"""#!/bin/sh
-# $1: the text, as speech-dispatcher hands it to the module. The player is
-# exec'd so that stopping the module's process really stops the sound.
+# $1: the text, as speech-dispatcher hands it to the module. The module stops
+# a reading by killing the process it started, which is this script's parent:
+# the player takes this process's place and dies with that parent.
 printf '%s\036\n' "$1" >> "__SAID__"
 wav=$(mktemp "__DIR__/say.XXXXXX.wav")
 espeak-ng -v cmn -w "$wav" "$1"
-exec paplay -n zandrel-test-voice "$wav"
+exec setpriv --pdeathsig KILL paplay -n zandrel-test-voice "$wav"
 """
 
-MODULE = """GenericExecuteSynth "__SYNTH__ \\'$DATA\\'"
+MODULE = """GenericExecuteSynth "exec __SYNTH__ \\'$DATA\\'"
 GenericCmdDependency "espeak-ng"
 AddVoice "zh" "MALE1" "cmn"
 GenericLanguage "zh" "cmn" "utf-8"
