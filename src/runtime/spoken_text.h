@@ -7,9 +7,10 @@
 
 namespace zandrel {
 
-// The pause a line break or the end of a block becomes. Speech engines honour
-// the ideographic full stop as a sentence break in Chinese and Latin text alike,
-// while a comma or a line feed passes without an audible pause.
+// The pause a line break or the end of a block becomes. espeak-ng's Mandarin
+// voice stops for about a third of a second at the ideographic full stop,
+// after Chinese and Latin text alike, while "，" or a line feed passes without
+// an audible pause.
 inline constexpr std::string_view kSpokenPause = "。";
 
 // Never throws and never drops readable text: markup that is not well formed

@@ -7,7 +7,7 @@ import re
 import time
 import urllib.request
 
-from audio_analysis import frames, sounding_span
+from audio_analysis import sounding_span
 from harness import (MAIN_TITLE, SUBJECT1_HOST, Desktop, run_checks, wait_until)
 from speech_recorder import SpeechRecorder, comparable
 from xtest_keys import XTestKeys
@@ -81,38 +81,17 @@ def body(checks):
         span = sounding_span(shot)
         single = span[1] - span[0] if span else 0
 
-        # A second F1 during a reading cuts it off at once and starts again:
-        # right after the press the sink falls silent (a reset, not a mix of
-        # two voices), then the question starts over (not queued behind).
-        shot = desk.tmp + "/twice.raw"
-        with voice.record(shot):
-            recording_start = time.monotonic()
-            n = len(voice.said())
-            press(desk, "F1")
-            wait_said(n + 1)
-            time.sleep(2.0)
-            second = time.monotonic() - recording_start
-            press(desk, "F1", hold=0.05)
-            wait_said(n + 2)
-            time.sleep(single + 2)
-        said = voice.said()
+        # A second F1 during a reading starts the question again (the sound of
+        # the cut is measured with the engine's own voice in test_cut_off).
+        n = len(voice.said())
+        press(desk, "F1")
+        wait_said(n + 1)
+        time.sleep(2.0)
+        press(desk, "F1", hold=0.05)
+        said = wait_said(n + 2)
         checks.check(len(said) == n + 2 and said[-1] == said[-2],
                      "the second F1 starts the same question again", str(said[-2:]))
-        sound = frames(shot)
-        at = int(second * 100)
-        before = any(sound[max(0, at - 30):at])
-        silent_from = next((i for i in range(at, len(sound) - 30)
-                            if not any(sound[i:i + 30])), None)
-        resumed = silent_from is not None and any(sound[silent_from:silent_from + 300])
-        cut = silent_from is not None and (silent_from - at) / 100.0 <= 0.35
-        checks.check(before and cut and resumed,
-                     "the first reading is cut off at once and the question starts again",
-                     "(speaking before: %s, silent %.2f s after the press, resumed: %s)"
-                     % (before, ((silent_from or at) - at) / 100.0, resumed))
-        span = sounding_span(shot)
-        total = span[1] - span[0] if span else 0
-        checks.check(total < 2 * single - 1.0, "nothing was queued behind",
-                     "(alone %.2f s, both %.2f s)" % (single, total))
+        time.sleep(single + 1)
 
         # F1 while another X client has the focus: it still reads, and that
         # client still receives F1.

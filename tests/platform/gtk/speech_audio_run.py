@@ -29,6 +29,7 @@ def main():
         options = os.environ.get(variable, "")
         os.environ[variable] = (options + ":" if options else "") + "suppressions=" + \
             os.path.join(here, name)
+
     codes = []
     with PulseServer() as pulse:
         with SpeechDaemon(pulse) as daemon:
@@ -48,6 +49,10 @@ def main():
         env["XDG_RUNTIME_DIR"] = empty
         env["SPEECHD_ADDRESS"] = "unix_socket:" + os.path.join(empty, "none", "speechd.sock")
         env["SPEECHD_CMD"] = os.path.join(empty, "no-speech-dispatcher")
+        # The failed connections leak inside libspeechd, which has no frame
+        # pointers: only the slow unwinder sees the frames the suppression names.
+        options = env.get("ASAN_OPTIONS", "")
+        env["ASAN_OPTIONS"] = (options + ":" if options else "") + "fast_unwind_on_malloc=0"
         codes.append(run(binary, "SpeechdUnreachable.*", env))
         stop_speech_processes(empty)
     sys.exit(0 if all(c == 0 for c in codes) else 1)
