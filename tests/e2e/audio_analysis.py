@@ -33,3 +33,37 @@ def longest_silence(path, start, end):
         run = 0 if s else run + 1
         best = max(best, run)
     return best / 100.0
+
+
+def envelope(path):
+    """RMS level per 10 ms frame."""
+    data = array.array("h")
+    with open(path, "rb") as f:
+        raw = f.read()
+    data.frombytes(raw[: len(raw) // 2 * 2])
+    out = []
+    for i in range(0, len(data) - FRAME + 1, FRAME):
+        chunk = data[i:i + FRAME]
+        out.append((sum(v * v for v in chunk) / FRAME) ** 0.5)
+    return out
+
+
+def similarity(a, b):
+    """Pearson correlation of two equally long level curves (0 when flat)."""
+    n = min(len(a), len(b))
+    if n < 2:
+        return 0.0
+    a, b = a[:n], b[:n]
+    ma, mb = sum(a) / n, sum(b) / n
+    cov = sum((x - ma) * (y - mb) for x, y in zip(a, b))
+    va = sum((x - ma) ** 2 for x in a) ** 0.5
+    vb = sum((y - mb) ** 2 for y in b) ** 0.5
+    return cov / (va * vb) if va and vb else 0.0
+
+
+def best_match(curve, template, start, end):
+    """(similarity, frame) of the best place in curve[start:end] for template."""
+    best = (-1.0, start)
+    for i in range(start, max(start + 1, end)):
+        best = max(best, (similarity(curve[i:i + len(template)], template), i))
+    return best
