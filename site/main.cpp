@@ -1,12 +1,9 @@
 // zandrel-site: the local mock-exam website the desktop program shows. One
 // process serves the Subject 1 and the Subject 4 host.
 
-#include <signal.h>
-
-#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -16,6 +13,8 @@
 #include "app/exam_addresses.h"
 #include "site_images.h"
 #include "site_options.h"
+#include "site_paths.h"
+#include "site_process.h"
 #include "site_questions.h"
 #include "site_server.h"
 
@@ -25,14 +24,21 @@ using namespace zandrel::site;
 
 constexpr const char* Program = "zandrel-site";
 
+constexpr const char* QuestionsFileName = "questions.tsv";
+
+// The data file next to the program; in a build tree without one, the
+// source tree's (Linux only: a packaged Windows program has its own copy).
 std::string defaultQuestionsFile() {
+  const std::string folder = programFolder();
+  const std::string nextToProgram = folder.empty()
+                                        ? std::string(QuestionsFileName)
+                                        : utf8FromPath(pathFromUtf8(folder) / QuestionsFileName);
+#ifdef ZANDREL_SITE_SOURCE_QUESTIONS
   std::error_code error;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (!error) {
-    const std::filesystem::path nextToProgram = self.parent_path() / "questions.tsv";
-    if (std::filesystem::exists(nextToProgram, error)) return nextToProgram.string();
-  }
-  return ZANDREL_SITE_SOURCE_QUESTIONS;
+  if (!std::filesystem::exists(pathFromUtf8(nextToProgram), error))
+    return ZANDREL_SITE_SOURCE_QUESTIONS;
+#endif
+  return nextToProgram;
 }
 
 // Both hosts' worker threads log; a line is written and flushed whole, so a
@@ -55,7 +61,7 @@ int fail(const std::string& message, int code = 1) {
   return code;
 }
 
-int run(int argc, char** argv) {
+int run(const std::vector<std::string>& args) {
   Options defaults;
   const auto subject1 = parseEndpoint(zandrel::Subject1Host);
   const auto subject4 = parseEndpoint(zandrel::Subject4Host);
@@ -64,8 +70,7 @@ int run(int argc, char** argv) {
   defaults.subject4 = *subject4;
 
   std::string error;
-  const std::optional<Options> options =
-      parseOptions(std::vector<std::string>(argv + 1, argv + argc), defaults, error);
+  const std::optional<Options> options = parseOptions(args, defaults, error);
   if (!options) return fail(error + " (see --help)", 2);
   if (options->help) {
     std::cout << usageText(defaults);
@@ -78,14 +83,8 @@ int run(int argc, char** argv) {
       questionsFile, [](std::string_view name) { return findSiteImage(name) != nullptr; }, error);
   if (!bank) return fail(error);
 
-  // SIGINT and SIGTERM are taken by sigtimedwait below, never by a handler:
-  // block them before any thread starts so every thread inherits the mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  // Before any thread starts (see StopRequest).
+  StopRequest stopRequest;
 
   RequestLog log;
   const auto sink = [&log](const std::string& line) { log.write(line); };
@@ -121,10 +120,9 @@ int run(int argc, char** argv) {
 
   int code = 0;
   while (true) {
-    timespec wait{0, 200 * 1000 * 1000};
-    const int received = sigtimedwait(&stopSignals, nullptr, &wait);
-    if (received == SIGINT || received == SIGTERM) break;
-    if (received < 0 && errno != EAGAIN && errno != EINTR) {
+    const StopRequest::Wait waited = stopRequest.wait(std::chrono::milliseconds(200));
+    if (waited == StopRequest::Wait::Stop) break;
+    if (waited == StopRequest::Wait::Failed) {
       code = fail("cannot wait for signals");
       break;
     }
@@ -145,9 +143,13 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  prepareConsole();
+  int code = 0;
   try {
-    return run(argc, argv);
+    code = run(programArguments(argc, argv));
   } catch (const std::exception& error) {
-    return fail(error.what());
+    code = fail(error.what());
   }
+  if (code != 0) holdOwnConsoleWindow();
+  return code;
 }

@@ -4,6 +4,7 @@
 #include <set>
 #include <sstream>
 
+#include "site_paths.h"
 #include "site_text.h"
 
 namespace zandrel::site {
@@ -152,7 +153,7 @@ std::optional<std::vector<Question>> parseQuestionBank(
 std::optional<std::vector<Question>> loadQuestionBank(
     const std::string& path, const std::function<bool(std::string_view)>& isKnownImage,
     std::string& error) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(pathFromUtf8(path), std::ios::binary);
   if (!file) {
     error = "cannot read " + path;
     return std::nullopt;

@@ -1,24 +1,19 @@
 #pragma once
 // One host of the exam site: the mock exam of one subject at /kaoshi/, its
-// result at /score/ and the pictures at /img/, served by cpp-httplib on a
-// thread of its own. Every request is logged as one line.
+// result at /score/ and the pictures at /img/ (see SiteRoutes), served on
+// threads of its own. Every request is logged as one line. On Linux the
+// server is cpp-httplib; on Windows a small HTTP/1.1 server over Winsock.
 
-#include <httplib.h>
-
-#include <atomic>
 #include <cstddef>
 #include <ctime>
-#include <deque>
 #include <functional>
-#include <mutex>
-#include <random>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "site_questions.h"
+#include "site_routes.h"
 
 namespace zandrel::site {
 
@@ -46,46 +41,26 @@ class SiteServer {
   // Binds host:port; port 0 takes any free port. On failure returns false and
   // sets `reason` (see describeBindFailure).
   bool bind(const std::string& host, int port, std::string& reason);
-  const std::string& address() const { return address_; }
-  int port() const { return port_; }
+  const std::string& address() const;
+  int port() const;
 
-  // Serves on a thread of its own and returns once connections are accepted;
+  // Serves on threads of its own and returns once connections are accepted;
   // false when serving could not begin.
   bool start();
-  // Stops accepting, lets the requests in progress finish and joins the thread.
+  // Stops accepting, lets the requests in progress finish and joins the threads.
   void stop();
   // True when serving ended without stop() being asked for.
-  bool failed() const { return loopEnded_ && !stopRequested_; }
+  bool failed() const;
 
-  static constexpr std::size_t MaxStoredResults = 1000;
+  static constexpr std::size_t MaxStoredResults = SiteRoutes::MaxStoredResults;
   static constexpr std::size_t MaxRequestBody = 64 * 1024;
+  // cpp-httplib refuses a url-encoded form longer than this with 413; the
+  // Windows server does the same, so a hand-in behaves alike on both.
+  static constexpr std::size_t MaxFormBody = 8192;
 
  private:
-  void installRoutes();
-  void serveScore(const httplib::Request& request, httplib::Response& response);
-  void handIn(const httplib::Request& request, httplib::Response& response);
-  std::string storeResult(const ExamResult& result);
-  bool findResult(const httplib::Request& request, ExamResult& result);
-
-  const Subject subject_;
-  const std::vector<Question> exam_;
-  const LogSink log_;
-  const std::string cookieName_;
-  const std::string examPage_;
-
-  httplib::Server server_;
-  std::string address_;
-  int port_ = 0;
-  bool bound_ = false;
-  std::thread thread_;
-  std::atomic<bool> loopEnded_{false};
-  std::atomic<bool> stopRequested_{false};
-
-  // Handed-in results by the token in the browser's cookie, oldest first.
-  std::mutex resultsMutex_;
-  std::unordered_map<std::string, ExamResult> results_;
-  std::deque<std::string> resultOrder_;
-  std::random_device randomDevice_;
+  class Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace zandrel::site

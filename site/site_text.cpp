@@ -183,7 +183,7 @@ std::string checkQuestionMarkup(std::string_view markup) {
     }
     i = close;
   }
-  if (!open.empty()) return "<" + std::string(open.back()) + "> is not closed";
+  if (!open.empty()) return std::string("<").append(open.back()).append("> is not closed");
   return {};
 }
 

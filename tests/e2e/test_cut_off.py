@@ -1,10 +1,10 @@
 """A second F1 during a reading cuts it off at once and starts again, heard at
-the sink with speech-dispatcher's own espeak-ng voice: right after the press
-there is a gap in the sound, and what follows is the question's opening again,
-not the rest of the first reading nor a mix of both; nothing is queued behind.
-The gap is short (the new reading starts about a quarter second after the
-press), so the restart is recognised by the shape of the sound level, against
-a recording of the same question read alone."""
+the sink with speech-dispatcher's own espeak-ng voice: soon after the press
+what is heard is the question's opening again, not the rest of the first
+reading nor a mix of both; nothing is queued behind. The gap between the two
+readings can be as short as a pause between syllables, so the restart is
+recognised by the shape of the sound level, against a recording of the same
+question read alone."""
 
 import os
 import sys
@@ -53,10 +53,7 @@ def body(checks):
             print("10 ms frames around the second press (#: sound):",
                   "".join("#" if f else "." for f in sound[max(0, at - 50):at + 100]), flush=True)
             before = any(sound[max(0, at - 100):at])
-            gap_at = next((i for i in range(at, at + 40) if not any(sound[i:i + 3])), None)
             checks.check(before, "it was speaking when F1 came again")
-            checks.check(gap_at is not None, "the sound breaks off right after the press",
-                         "(a gap %.2f s after it)" % (((gap_at or at) - at) / 100.0))
             # The sound after the press is the question's beginning again, not
             # the rest of the first reading (nor a mix of the two).
             alone_level = envelope(alone)
@@ -71,6 +68,11 @@ def body(checks):
                          "after the press the question is heard from its beginning",
                          "(like the opening %.2f, like the rest of the first reading %.2f, "
                          "%.2f s after the press)" % (restart, continued, (where - at) / 100.0))
+            # The gap between the two readings may be as short as espeak's own
+            # pauses between syllables, so the cut shows as how soon the
+            # opening comes again, not as a silence.
+            checks.check(where - at <= 40, "the first reading breaks off within 0.4 s of the press",
+                         "(%.2f s)" % ((where - at) / 100.0))
             span = sounding_span(twice)
             total = span[1] - span[0] if span else 0
             checks.check(0 < total < 2 * single - 1.0, "nothing was queued behind",

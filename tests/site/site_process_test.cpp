@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/exam_addresses.h"
+
 extern char** environ;
 
 namespace {
@@ -220,10 +222,12 @@ TEST(SiteProgram, CommandLineFaultsAndHelp) {
     Child site({"--help"});
     EXPECT_EQ(site.waitForExit(std::chrono::seconds(10)), 0);
     // The defaults are the program's built-in exam hosts.
-    EXPECT_NE(site.out.find("--subject1 HOST:PORT  Subject 1 host (default 127.0.0.1:47101)"),
+    EXPECT_NE(site.out.find("--subject1 HOST:PORT  Subject 1 host (default " +
+                            std::string(zandrel::Subject1Host) + ")"),
               std::string::npos)
         << site.out;
-    EXPECT_NE(site.out.find("(default 127.0.0.1:47104)"), std::string::npos);
+    EXPECT_NE(site.out.find("(default " + std::string(zandrel::Subject4Host) + ")"),
+              std::string::npos);
   }
   {
     Child site({"--bogus"});
