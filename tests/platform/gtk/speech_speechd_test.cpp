@@ -342,7 +342,10 @@ TEST_F(SpeechdDaemon, AResetSilencesTheVoiceAsSoonAsTheDaemonCan) {
   std::vector<double> ours;
   std::vector<double> daemons;
   std::vector<double> calls;
-  for (int round = 0; round < 2; ++round) {
+  // Enough rounds that one scheduling hiccup of a busy machine does not
+  // decide the figure; the daemon's own cancel is the yardstick in two.
+  constexpr int kRounds = 5;
+  for (int round = 0; round < kRounds; ++round) {
     receiver.clear();
     TextToSpeech speech(*engine, receiver.sink());
     speech.construct();
@@ -366,17 +369,26 @@ TEST_F(SpeechdDaemon, AResetSilencesTheVoiceAsSoonAsTheDaemonCan) {
     EXPECT_TRUE(speech.speak(kSpeakText, "好", 20000));
     EXPECT_EQ(receiver.kinds(), (std::vector<std::uintptr_t>{1, 1, 2}));
 
-    const std::optional<double> daemon = daemonCancelTail();
-    ASSERT_TRUE(daemon.has_value());
-    daemons.push_back(*daemon);
+    if (round < 2) {
+      const std::optional<double> daemon = daemonCancelTail();
+      ASSERT_TRUE(daemon.has_value());
+      daemons.push_back(*daemon);
+    }
   }
-  std::printf(
-      "sound after pause+reset: %.0f, %.0f ms (the calls took %.1f, %.1f ms); after the daemon's "
-      "own cancel: %.0f, %.0f ms\n",
-      ours[0], ours[1], calls[0], calls[1], daemons[0], daemons[1]);
-  // speech-dispatcher 0.11 with espeak-ng takes 60-600 ms to act on a cancel
-  // (its cancellation is reported with the last sample); the whole message
-  // would take many seconds.
+  std::printf("sound after pause+reset (ms):");
+  for (double tail : ours) std::printf(" %.0f", tail);
+  std::printf("; the calls took (ms):");
+  for (double call : calls) std::printf(" %.1f", call);
+  std::printf("; after the daemon's own cancel: %.0f, %.0f ms\n", daemons[0], daemons[1]);
+  // The sound stops within 100 ms of the reset. The tail is the daemon's:
+  // speech-dispatcher plays what espeak-ng has already handed it until the
+  // cancel reaches its audio thread, which on a loaded machine can take
+  // several hundred ms; one such round must not hide a slow reset of ours,
+  // nor fail a fast one.
+  std::vector<double> sorted = ours;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_LE(sorted[sorted.size() / 2], 100.0);
+  // Never the rest of the message, which would take many seconds.
   for (double tail : ours) EXPECT_LT(tail, 1000.0);
 }
 
