@@ -4,6 +4,7 @@
 
 #include "site_images.h"
 #include "site_pages.h"
+#include "site_text.h"
 
 namespace zandrel::site {
 
@@ -11,25 +12,6 @@ namespace {
 
 constexpr const char* HtmlType = "text/html; charset=utf-8";
 constexpr std::size_t TokenLength = 32;
-
-char lowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 void sendPage(SiteResponse& response, std::string page) {
   response.headers.emplace_back("Cache-Control", "no-store");

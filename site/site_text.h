@@ -30,4 +30,11 @@ std::string checkQuestionMarkup(std::string_view markup);
 // column layout. An empty field is written as "-".
 std::string logField(std::string_view text);
 
+// ASCII letter case only: HTTP names are ASCII, and a locale must not decide.
+char lowerAscii(char c);
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+
+// The value of one hexadecimal digit, or -1 for any other character.
+int hexValue(char c);
+
 }  // namespace zandrel::site
