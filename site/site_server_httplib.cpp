@@ -170,29 +170,7 @@ void SiteServer::Impl::installRoutes() {
   });
 }
 
-SiteServer::SiteServer(Subject subject, std::vector<Question> exam, LogSink log)
-    : impl_(std::make_unique<Impl>(subject, std::move(exam), std::move(log))) {}
-
-SiteServer::~SiteServer() = default;
-
-bool SiteServer::bind(const std::string& host, int port, std::string& reason) {
-  return impl_->bind(host, port, reason);
-}
-const std::string& SiteServer::address() const {
-  return impl_->address_;
-}
-int SiteServer::port() const {
-  return impl_->port_;
-}
-bool SiteServer::start() {
-  return impl_->start();
-}
-void SiteServer::stop() {
-  impl_->stop();
-}
-bool SiteServer::failed() const {
-  return impl_->failed();
-}
+#include "site_server_forward.inc"
 
 std::string describeBindFailure(const std::string& host, int port) {
   addrinfo hints{};
