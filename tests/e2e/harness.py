@@ -561,6 +561,26 @@ class Desktop:
         walk(root, 0)
         return found
 
+    def page_texts(self, root):
+        """The texts of every accessible below root, the web page's included."""
+        texts = []
+
+        def walk(node, depth):
+            if node is None or depth > 60:
+                return
+            text = self.text_of(node)
+            if text:
+                texts.append(text)
+            try:
+                children = list(node)
+            except Exception:
+                return
+            for child in children:
+                walk(child, depth + 1)
+
+        walk(root, 0)
+        return texts
+
     def menu_tree(self, frame):
         """[(menu caption, [item captions])] of the frame's menu bar, in order."""
         bars = self.accessible_find(frame, "menu bar")

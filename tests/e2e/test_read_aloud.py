@@ -71,7 +71,18 @@ def body(checks):
         cx, cy, _, _ = desk.client_geometry(wid)
         top = bar[1] + bar[3]
         desk.click(cx + 24 + 122 + 50, top + 470 + 20)
-        time.sleep(0.5)
+        # F1 reads the page as it is, so press it once the page shows the
+        # next question: a busy machine can take longer than a fixed wait.
+        ending = comparable(qs[1])[-8:]
+        started = time.monotonic()
+        try:
+            wait_until(lambda: ending in comparable(" ".join(desk.page_texts(frame))), 10,
+                       interval=0.2, what="question 2 on the page")
+            shown = True
+        except Exception:
+            shown = False
+        checks.check(shown, "下一题 shows question 2 on the page",
+                     "(%.2f s)" % (time.monotonic() - started))
         shot = desk.tmp + "/second.raw"
         with voice.record(shot):
             press(desk, "F1")
