@@ -1,32 +1,138 @@
 #include "runtime/browser_host_win32.h"
 
+#include <docobj.h>
 #include <exdispid.h>
+#include <mshtmhst.h>
+#include <mshtml.h>
+#include <shobjidl.h>
 
 #include <memory>
+#include <utility>
+
+#include "runtime/error_page.h"
 
 namespace zandrel::win32 {
+namespace {
 
-// The container side of the embedding: client site, in-place site and frame
-// for the control, and the sink of its DWebBrowserEvents2. Reference counted
-// like any COM object; the host drops its references in close().
+// The command group in which the engine asks its host about script errors.
+// Spelled out here: the import library does not carry it.
+constexpr GUID kDocHostCommandHandler = {
+    0xf38bc242, 0xb950, 0x11d1, {0x89, 0x18, 0x00, 0xc0, 0x4f, 0xc2, 0xc8, 0x36}};
+
+constexpr wchar_t kEmulationKey[] =
+    L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION";
+// IE11 edge mode, whatever the page declares.
+constexpr DWORD kEdgeMode = 11001;
+
+class RegKey {
+ public:
+  RegKey() = default;
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
+  ~RegKey() {
+    if (key_) RegCloseKey(key_);
+  }
+  HKEY* put() { return &key_; }
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// An argument of an event as the control passes it: by value or by reference.
+const VARIANT* argument(const DISPPARAMS& params, UINT indexFromLast) {
+  if (indexFromLast >= params.cArgs) return nullptr;
+  const VARIANT* v = &params.rgvarg[indexFromLast];
+  if (v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal) v = v->pvarVal;
+  return v;
+}
+
+std::string textArgument(const DISPPARAMS& params, UINT indexFromLast) {
+  const VARIANT* v = argument(params, indexFromLast);
+  if (!v) return {};
+  const BSTR* text = nullptr;
+  if (v->vt == VT_BSTR) text = &v->bstrVal;
+  if (v->vt == (VT_BYREF | VT_BSTR)) text = v->pbstrVal;
+  if (!text || !*text) return {};
+  return narrow(std::wstring_view(*text, SysStringLen(*text)));
+}
+
+LONG numberArgument(const DISPPARAMS& params, UINT indexFromLast) {
+  const VARIANT* v = argument(params, indexFromLast);
+  if (!v) return 0;
+  switch (v->vt) {
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+      return v->lVal;
+    case VT_BYREF | VT_I4:
+    case VT_BYREF | VT_UI4:
+      return v->plVal ? *v->plVal : 0;
+    default:
+      return 0;
+  }
+}
+
+IDispatch* dispatchArgument(const DISPPARAMS& params, UINT indexFromLast) {
+  const VARIANT* v = argument(params, indexFromLast);
+  if (!v) return nullptr;
+  if (v->vt == VT_DISPATCH) return v->pdispVal;
+  if (v->vt == (VT_BYREF | VT_DISPATCH) && v->ppdispVal) return *v->ppdispVal;
+  return nullptr;
+}
+
+void setCancel(const DISPPARAMS& params, UINT indexFromLast) {
+  const VARIANT* v = argument(params, indexFromLast);
+  if (v && v->vt == (VT_BYREF | VT_BOOL) && v->pboolVal) *v->pboolVal = VARIANT_TRUE;
+}
+
+}  // namespace
+
+bool preferCurrentDocumentMode() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return false;
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  const std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
+  RegKey key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kEmulationKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      key.put(), nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const DWORD value = kEdgeMode;
+  return RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD,
+                        reinterpret_cast<const BYTE*>(&value), sizeof(value)) == ERROR_SUCCESS;
+}
+
+// The container side of the embedding. Reference counted like any COM
+// object; the host drops its references in close().
 class BrowserSite final : public IOleClientSite,
                           public IOleInPlaceSite,
                           public IOleInPlaceFrame,
+                          public IDocHostUIHandler,
+                          public IDocHostShowUI,
+                          public IOleCommandTarget,
                           public IDispatch {
  public:
-  BrowserSite(HWND host, BrowserHost::NavigatedCallback onNavigated)
-      : host_(host), onNavigated_(std::move(onNavigated)) {}
+  BrowserSite(HWND host, BrowserSiteEvents events) : host_(host), events_(std::move(events)) {}
 
-  static ComPtr<BrowserSite> create(HWND host, BrowserHost::NavigatedCallback onNavigated) {
+  static ComPtr<BrowserSite> create(HWND host, BrowserSiteEvents events) {
     // COM reference counting owns the object from here on (see Release).
     return ComPtr<BrowserSite>::adopt(
-        std::make_unique<BrowserSite>(host, std::move(onNavigated)).release());
+        std::make_unique<BrowserSite>(host, std::move(events)).release());
   }
 
   void setInPlaceObject(ComPtr<IOleInPlaceObject> object) { inPlace_ = std::move(object); }
   IOleInPlaceActiveObject* activeObject() const { return active_.get(); }
   void disconnect() {
-    onNavigated_ = nullptr;
+    events_ = {};
     inPlace_.reset();
     active_.reset();
   }
@@ -47,6 +153,12 @@ class BrowserSite final : public IOleClientSite,
       *out = static_cast<IOleInPlaceSite*>(this);
     } else if (iid == IID_IOleInPlaceUIWindow || iid == IID_IOleInPlaceFrame) {
       *out = static_cast<IOleInPlaceFrame*>(this);
+    } else if (iid == __uuidof(IDocHostUIHandler)) {
+      *out = static_cast<IDocHostUIHandler*>(this);
+    } else if (iid == __uuidof(IDocHostShowUI)) {
+      *out = static_cast<IDocHostShowUI*>(this);
+    } else if (iid == IID_IOleCommandTarget) {
+      *out = static_cast<IOleCommandTarget*>(this);
     } else if (iid == IID_IDispatch || iid == DIID_DWebBrowserEvents2) {
       *out = static_cast<IDispatch*>(this);
     } else {
@@ -61,7 +173,6 @@ class BrowserSite final : public IOleClientSite,
     if (left == 0) std::unique_ptr<BrowserSite>{this};  // the last reference owned it
     return static_cast<ULONG>(left);
   }
-
   // IOleClientSite
   STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
   STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** out) override {
@@ -129,8 +240,87 @@ class BrowserSite final : public IOleClientSite,
   STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
   STDMETHODIMP RemoveMenus(HMENU) override { return S_OK; }
   STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
+  // Shared by the frame and the document host.
   STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
   STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+  // IDocHostUIHandler
+  // No menu, whatever asks for it: the right button, Shift+F10, the Menu key.
+  STDMETHODIMP ShowContextMenu(DWORD, POINT*, IUnknown*, IDispatch*) override { return S_OK; }
+  STDMETHODIMP GetHostInfo(DOCHOSTUIINFO* info) override {
+    if (!info) return E_POINTER;
+    // No 3-D border: it would shift the page by its width, and the window's
+    // cut-out is placed by page coordinates.
+    info->dwFlags = DOCHOSTUIFLAG_NO3DBORDER | DOCHOSTUIFLAG_NO3DOUTERBORDER |
+                    DOCHOSTUIFLAG_DISABLE_HELP_MENU | DOCHOSTUIFLAG_THEME;
+    info->dwDoubleClick = DOCHOSTUIDBLCLK_DEFAULT;
+    return S_OK;
+  }
+  // The engine's own menus and toolbars: the window has no room for them.
+  STDMETHODIMP ShowUI(DWORD, IOleInPlaceActiveObject*, IOleCommandTarget*, IOleInPlaceFrame*,
+                      IOleInPlaceUIWindow*) override {
+    return S_OK;
+  }
+  STDMETHODIMP HideUI() override { return S_OK; }
+  STDMETHODIMP UpdateUI() override { return S_OK; }
+  STDMETHODIMP OnDocWindowActivate(BOOL) override { return S_OK; }
+  STDMETHODIMP OnFrameWindowActivate(BOOL) override { return S_OK; }
+  STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
+  // Keys go their usual way: F1 too reaches the page, and ShowHelp below
+  // keeps it from opening anything.
+  STDMETHODIMP TranslateAccelerator(LPMSG, const GUID*, DWORD) override { return S_FALSE; }
+  STDMETHODIMP GetOptionKeyPath(LPOLESTR* key, DWORD) override {
+    if (key) *key = nullptr;
+    return S_FALSE;
+  }
+  STDMETHODIMP GetDropTarget(IDropTarget*, IDropTarget** out) override {
+    if (out) *out = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetExternal(IDispatch** out) override {
+    if (out) *out = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP TranslateUrl(DWORD, LPWSTR, LPWSTR* out) override {
+    if (out) *out = nullptr;
+    return S_FALSE;
+  }
+  STDMETHODIMP FilterDataObject(IDataObject*, IDataObject** out) override {
+    if (out) *out = nullptr;
+    return S_FALSE;
+  }
+
+  // IDocHostShowUI
+  // The page's alert and confirm boxes: answered without showing anything,
+  // with the answer that declines (confirm() gives false).
+  STDMETHODIMP ShowMessage(HWND, LPOLESTR, LPOLESTR, DWORD type, LPOLESTR, DWORD,
+                           LRESULT* result) override {
+    if (result) *result = decliningAnswer(type);
+    return S_OK;
+  }
+  STDMETHODIMP ShowHelp(HWND, LPOLESTR, UINT, DWORD, POINT, IDispatch*) override { return S_OK; }
+
+  // IOleCommandTarget: the engine asks whether to show a script error.
+  STDMETHODIMP QueryStatus(const GUID* group, ULONG count, OLECMD* commands, OLECMDTEXT*) override {
+    if (!group || *group != kDocHostCommandHandler) return OLECMDERR_E_UNKNOWNGROUP;
+    for (ULONG i = 0; commands && i < count; ++i) {
+      commands[i].cmdf = commands[i].cmdID == OLECMDID_SHOWSCRIPTERROR
+                             ? static_cast<DWORD>(OLECMDF_SUPPORTED | OLECMDF_ENABLED)
+                             : 0;
+    }
+    return S_OK;
+  }
+  STDMETHODIMP Exec(const GUID* group, DWORD command, DWORD, VARIANT*, VARIANT* out) override {
+    if (!group || *group != kDocHostCommandHandler) return OLECMDERR_E_UNKNOWNGROUP;
+    if (command != OLECMDID_SHOWSCRIPTERROR) return OLECMDERR_E_NOTSUPPORTED;
+    // Handled (no dialog), and the page's scripts keep running.
+    if (out) {
+      VariantClear(out);
+      out->vt = VT_BOOL;
+      out->boolVal = VARIANT_TRUE;
+    }
+    return S_OK;
+  }
 
   // IDispatch: DWebBrowserEvents2 sink
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
@@ -144,22 +334,35 @@ class BrowserSite final : public IOleClientSite,
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                       UINT*) override {
-    if (id != DISPID_NAVIGATECOMPLETE2 || !params || params->cArgs < 2) return S_OK;
-    // NavigateComplete2(pDisp, URL): arguments arrive last first.
-    const VARIANT& arg = params->rgvarg[0];
-    const VARIANT* url = &arg;
-    if (arg.vt == (VT_BYREF | VT_VARIANT) && arg.pvarVal) url = arg.pvarVal;
-    std::string address;
-    if (url->vt == VT_BSTR && url->bstrVal) {
-      address = narrow(std::wstring_view(url->bstrVal, SysStringLen(url->bstrVal)));
-    } else if (url->vt == (VT_BYREF | VT_BSTR) && url->pbstrVal && *url->pbstrVal) {
-      address = narrow(std::wstring_view(*url->pbstrVal, SysStringLen(*url->pbstrVal)));
-    }
-    // Keep ourselves alive and the callback stable while the handler runs:
-    // it may navigate, resize or even close the browser.
+    if (!params) return S_OK;
+    // Keep ourselves alive and the handlers stable while they run: they may
+    // navigate, resize or even close the browser.
     ComPtr<BrowserSite> self = ComPtr<BrowserSite>::share(this);
-    BrowserHost::NavigatedCallback callback = onNavigated_;
-    if (callback) callback(address);
+    const BrowserSiteEvents events = events_;
+    // Arguments arrive last first.
+    switch (id) {
+      case DISPID_NAVIGATECOMPLETE2:  // (pDisp, URL)
+        if (params->cArgs >= 2 && events.navigated) events.navigated(textArgument(*params, 0));
+        break;
+      case DISPID_DOCUMENTCOMPLETE:  // (pDisp, URL)
+        if (params->cArgs >= 2 && isPage(events, dispatchArgument(*params, 1)) &&
+            events.pageComplete) {
+          events.pageComplete(textArgument(*params, 0));
+        }
+        break;
+      case DISPID_NEWWINDOW3:  // (ppDisp, Cancel, dwFlags, bstrUrlContext, bstrUrl)
+        if (params->cArgs >= 5) newWindow(events, *params);
+        break;
+      case DISPID_NAVIGATEERROR:  // (pDisp, URL, TargetFrameName, StatusCode, Cancel)
+        if (params->cArgs >= 5 && isPage(events, dispatchArgument(*params, 4))) {
+          // The engine's own error page would fall outside the cut-out.
+          setCancel(*params, 0);
+          if (events.unreachable) events.unreachable(textArgument(*params, 3));
+        }
+        break;
+      default:
+        break;
+    }
     return S_OK;
   }
 
@@ -167,15 +370,60 @@ class BrowserSite final : public IOleClientSite,
   ~BrowserSite() = default;
   friend struct std::default_delete<BrowserSite>;
 
+  static LRESULT decliningAnswer(DWORD type) {
+    switch (type & MB_TYPEMASK) {
+      case MB_OK:
+        return IDOK;
+      case MB_YESNO:
+        return IDNO;
+      case MB_ABORTRETRYIGNORE:
+        return IDIGNORE;
+      default:
+        return IDCANCEL;
+    }
+  }
+
+  static bool isPage(const BrowserSiteEvents& events, IDispatch* frame) {
+    return frame && events.isPage && events.isPage(frame);
+  }
+
+  // No window of the engine's own ever opens. A window the user asked for
+  // (a click on a link or a button aimed at a new window) shows in this view
+  // instead; what a script opens by itself, help windows and HTML dialogs
+  // show nowhere.
+  static void newWindow(const BrowserSiteEvents& events, const DISPPARAMS& params) {
+    setCancel(params, 3);
+    const auto flags = static_cast<DWORD>(numberArgument(params, 2));
+    const bool byUser = (flags & (NWMF_USERINITED | NWMF_USERREQUESTED)) != 0;
+    const bool engineWindow = (flags & (NWMF_SHOWHELP | NWMF_HTMLDIALOG)) != 0;
+    const std::string url = textArgument(params, 0);
+    if (byUser && !engineWindow && !url.empty() && events.openInView) events.openInView(url);
+  }
+
   LONG refs_ = 1;
   HWND host_;
-  BrowserHost::NavigatedCallback onNavigated_;
+  BrowserSiteEvents events_;
   ComPtr<IOleInPlaceObject> inPlace_;
   ComPtr<IOleInPlaceActiveObject> active_;
 };
 
+ComPtr<IOleClientSite> createBrowserSite(HWND host, BrowserSiteEvents events) {
+  ComPtr<BrowserSite> site = BrowserSite::create(host, std::move(events));
+  return ComPtr<IOleClientSite>::adopt(static_cast<IOleClientSite*>(site.detach()));
+}
+
 BrowserHost::BrowserHost(HWND host, NavigatedCallback onNavigated)
-    : host_(host), site_(BrowserSite::create(host, std::move(onNavigated))) {
+    : host_(host), onNavigated_(std::move(onNavigated)) {
+  BrowserSiteEvents events;
+  events.navigated = [this](const std::string& url) {
+    if (onNavigated_) onNavigated_(url);
+  };
+  events.openInView = [this](const std::string& url) { navigate(url); };
+  events.unreachable = [this](const std::string& url) { showUnreachable(url); };
+  events.pageComplete = [this](const std::string& url) { pageComplete(url); };
+  events.isPage = [this](IDispatch* frame) { return isPage(frame); };
+  site_ = BrowserSite::create(host, std::move(events));
+
   ComPtr<IOleObject> object;
   if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
                               object.putVoid()))) {
@@ -215,13 +463,57 @@ void BrowserHost::close() {
     events_->Unadvise(eventsCookie_);
     events_.reset();
   }
+  // The site first: no event may reach this host once it starts to go.
+  if (site_) site_->disconnect();
   browser_.reset();
   if (object_) {
     object_->Close(OLECLOSE_NOSAVE);
     object_->SetClientSite(nullptr);
     object_.reset();
   }
-  if (site_) site_->disconnect();
+  pendingPage_.reset();
+}
+
+bool BrowserHost::isPage(IDispatch* frame) const {
+  if (!browser_ || !frame) return false;
+  // COM identity: the same object answers IUnknown with the same pointer.
+  ComPtr<IUnknown> mine = browser_.query<IUnknown>(IID_IUnknown);
+  ComPtr<IUnknown> theirs;
+  frame->QueryInterface(IID_IUnknown, theirs.putVoid());
+  return mine && mine.get() == theirs.get();
+}
+
+void BrowserHost::showUnreachable(const std::string& url) {
+  // The message goes into a blank document once that has loaded; about: pages
+  // themselves never fail, so this cannot loop.
+  if (url.rfind("about:", 0) == 0) return;
+  pendingPage_ = unreachablePageHtml(url);
+  navigate("about:blank");
+}
+
+void BrowserHost::pageComplete(const std::string& url) {
+  if (!pendingPage_) return;
+  // Any other page that completes first replaces the message's turn.
+  const std::string page = std::exchange(pendingPage_, std::nullopt).value();
+  if (url != "about:blank" || !browser_) return;
+  ComPtr<IDispatch> document;
+  if (FAILED(browser_->get_Document(document.put())) || !document) return;
+  ComPtr<IHTMLDocument2> html = document.query<IHTMLDocument2>(IID_IHTMLDocument2);
+  if (!html) return;
+  // write() takes its text as an array of VARIANTs; destroying the array
+  // frees the text in it.
+  SAFEARRAY* parts = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+  if (!parts) return;
+  VARIANT* part = nullptr;
+  if (SUCCEEDED(SafeArrayAccessData(parts, reinterpret_cast<void**>(&part)))) {
+    const std::wstring wide = widen(page);
+    part->vt = VT_BSTR;
+    part->bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    SafeArrayUnaccessData(parts);
+    html->write(parts);
+    html->close();
+  }
+  SafeArrayDestroy(parts);
 }
 
 void BrowserHost::setSilent(bool silent) {

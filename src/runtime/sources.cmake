@@ -1,5 +1,6 @@
 # Sources of src/runtime: portable ones into zandrel_core, platform ones into zandrel_platform.
 target_sources(zandrel_core PRIVATE
+  runtime/error_page.cpp
   runtime/services.cpp
   runtime/window_layer.cpp)
 
@@ -24,7 +25,8 @@ if(ZANDREL_PLATFORM STREQUAL "win32")
     runtime/window_layer_win32.cpp
     runtime/speech_sapi.cpp)
   target_compile_definitions(zandrel_platform PUBLIC UNICODE _UNICODE NOMINMAX)
-  target_link_libraries(zandrel_platform PUBLIC sapi ole32 oleaut32 uuid comctl32 user32 gdi32)
+  target_link_libraries(zandrel_platform PUBLIC sapi ole32 oleaut32 uuid comctl32 user32 gdi32
+    advapi32)
 endif()
 
 # Speech: the portable speech object and markup-to-speech text.

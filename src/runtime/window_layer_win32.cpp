@@ -57,6 +57,9 @@ class Win32WindowLayer final : public WindowLayer {
 
   bool initialise() override {
     uiThread_ = GetCurrentThreadId();
+    // Before any browser exists: the engine reads its document mode setting
+    // when the first control is created. A failure leaves the old mode.
+    win32::preferCurrentDocumentMode();
     // The WebBrowser control needs OLE (in-place activation, drag and drop,
     // clipboard) on the thread that owns it.
     oleInitialised_ = SUCCEEDED(OleInitialize(nullptr));

@@ -1,0 +1,20 @@
+#pragma once
+// The page the browser shows in place of an exam page it cannot load. Both
+// platforms show the same words, placed in the part of the page the window
+// lets the user see.
+
+#include <string>
+
+namespace zandrel {
+
+// The message's two lines, used as written on every platform.
+inline constexpr char kUnreachableTitle[] = "无法打开考试页面";
+inline constexpr char kUnreachableAdvice[] =
+    "请检查网络或考试网站，然后在“菜单”中选择“科目一全真模拟考试”或“科目四全真模拟考试”重试。";
+
+// A whole HTML document that says the exam page at `address` cannot be
+// reached and how to try again, ending with the address (escaped, so any
+// text is shown as text). Self-contained: no script, no outside resource.
+std::string unreachablePageHtml(const std::string& address);
+
+}  // namespace zandrel
