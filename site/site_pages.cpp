@@ -14,8 +14,8 @@ std::string px(int value) {
 // Room kept at the right of the question text for a question's picture.
 constexpr std::string_view ImageColumn = "172px";
 
-// Shared head and the centred column. The exam panel reaches y = 820, below
-// the 810-px browser the program keeps after a score page; a vertical scroll
+// Shared head and the centred column. The column reaches y = 800, near the
+// 810-px browser the program keeps after a score page; a vertical scroll
 // bar there would narrow the view and shift the centred column by half its
 // width. The page therefore never scrolls: the program shows a fixed cut-out
 // of it and never scrolls it either.
@@ -67,23 +67,26 @@ std::string_view typeName(QuestionType type) {
   return type == QuestionType::TrueFalse ? "判断题" : "单选题";
 }
 
+// Rows from the top of the panel: header 0-56, information 56-96, question
+// 104-264, choices 268-420, buttons 428-468 (inside the Subject 4 height),
+// tips 500-540 (below it, so never shown cut in half).
 constexpr std::string_view ExamStyle =
-    R"css(#exam-header{position:absolute;left:0;top:0;width:960px;height:64px;padding-left:24px;background:#1e5aa8;color:#fff;font-size:26px;font-weight:bold;line-height:64px}
-#timer{position:absolute;right:24px;top:0;height:64px;line-height:64px;color:#fff;font-size:18px}
-#clock{font-size:24px;font-weight:bold;letter-spacing:1px}
-#info{position:absolute;left:0;top:64px;width:960px;height:44px;padding-left:24px;background:#eef3f8;border-bottom:1px solid #d3dce6;color:#3b4754;font-size:16px;line-height:43px}
-#question{position:absolute;left:24px;top:124px;width:912px;height:176px;font-size:22px;line-height:34px;overflow:hidden}
+    R"css(#exam-header{position:absolute;left:0;top:0;width:950px;height:56px;padding-left:24px;background:#1e5aa8;color:#fff;font-size:24px;font-weight:bold;line-height:56px}
+#timer{position:absolute;right:24px;top:0;height:56px;line-height:56px;color:#fff;font-size:18px}
+#clock{font-size:22px;font-weight:bold;letter-spacing:1px}
+#info{position:absolute;left:0;top:56px;width:950px;height:40px;padding-left:24px;background:#eef3f8;border-bottom:1px solid #d3dce6;color:#3b4754;font-size:16px;line-height:39px}
+#question{position:absolute;left:24px;top:104px;width:902px;height:160px;font-size:22px;line-height:32px;overflow:hidden}
 #question img{position:absolute;right:12px;top:4px;width:140px;height:140px}
-#choices{position:absolute;left:24px;top:308px;width:912px;height:160px}
-.choice{display:block;height:40px;padding-left:8px;font-size:20px;line-height:40px;cursor:pointer;white-space:nowrap;overflow:hidden}
+#choices{position:absolute;left:24px;top:268px;width:902px;height:152px}
+.choice{display:block;height:38px;padding-left:8px;font-size:20px;line-height:38px;cursor:pointer;white-space:nowrap;overflow:hidden}
 .choice:hover{background:#f0f5fb}
 .choice input{width:18px;height:18px;margin:0 10px 0 0;vertical-align:middle}
 .judge{display:inline-block;width:200px}
-#buttons{position:absolute;left:24px;top:470px;width:912px;height:40px}
+#buttons{position:absolute;left:24px;top:428px;width:902px;height:40px}
 #buttons button{height:40px;margin-right:12px;padding:0 26px;border:1px solid #9fb3c8;border-radius:4px;background:#f5f8fb;color:#1d2733;font-family:inherit;font-size:18px;cursor:pointer}
 #buttons button[disabled]{color:#a0a8b2;cursor:default}
 #buttons #hand-in{position:absolute;right:0;top:0;margin-right:0;border-color:#c4470a;background:#e8590c;color:#fff}
-#tips{position:absolute;left:24px;top:530px;width:912px;height:40px;border-top:1px dashed #d3dce6;color:#6a7684;font-size:15px;line-height:40px}
+#tips{position:absolute;left:24px;top:500px;width:902px;height:40px;border-top:1px dashed #d3dce6;color:#6a7684;font-size:15px;line-height:40px}
 )css";
 
 // Runs in old and new engines alike: no arrow functions, let/const or
@@ -140,13 +143,13 @@ constexpr std::string_view ExamScript = R"js(
 )js";
 
 constexpr std::string_view ScoreStyle =
-    R"css(#result-header{position:absolute;left:0;top:0;width:960px;height:64px;padding-left:24px;background:#1e5aa8;color:#fff;font-size:26px;font-weight:bold;line-height:64px}
-#result-summary{position:absolute;left:0;top:92px;width:960px;text-align:center;font-size:30px;line-height:52px}
+    R"css(#result-header{position:absolute;left:0;top:0;width:950px;height:64px;padding-left:24px;background:#1e5aa8;color:#fff;font-size:26px;font-weight:bold;line-height:64px}
+#result-summary{position:absolute;left:0;top:92px;width:950px;text-align:center;font-size:30px;line-height:52px}
 #result-summary b{font-size:44px;margin:0 6px}
 .pass #result-summary b{color:#2b8a3e}
 .fail #result-summary b{color:#d7141a}
-#result-details{position:absolute;left:0;top:160px;width:960px;text-align:center;color:#55606d;font-size:18px;line-height:32px}
-#result-actions{position:absolute;left:0;top:226px;width:960px;text-align:center}
+#result-details{position:absolute;left:0;top:160px;width:950px;text-align:center;color:#55606d;font-size:18px;line-height:32px}
+#result-actions{position:absolute;left:0;top:226px;width:950px;text-align:center}
 #retake{display:inline-block;height:48px;padding:0 44px;border-radius:4px;background:#1e5aa8;color:#fff;font-size:20px;line-height:48px;text-decoration:none}
 )css";
 

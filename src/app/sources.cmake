@@ -23,7 +23,8 @@ if(ZANDREL_PLATFORM STREQUAL "win32")
   enable_language(RC)
   target_sources(zandrel_platform PRIVATE app/platform_win32.cpp)
   set_source_files_properties(app/zandrel.rc PROPERTIES
-    OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/zandrel.manifest
-    COMPILE_OPTIONS "--include-dir=${CMAKE_CURRENT_SOURCE_DIR}/app")
+    OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/app/zandrel.manifest;${Z_WINDOWS_RESOURCE_DEPENDS}"
+    COMPILE_DEFINITIONS "${Z_WINDOWS_RESOURCE_DEFINITIONS}"
+    COMPILE_OPTIONS "--include-dir=${CMAKE_CURRENT_SOURCE_DIR}/app;${Z_WINDOWS_RESOURCE_OPTIONS}")
   target_sources(zandrel PRIVATE app/zandrel.rc)
 endif()

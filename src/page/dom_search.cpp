@@ -84,6 +84,10 @@ ObjectRef findDivElement(AutomationObject* document, std::string_view key, std::
     ObjectRef current = document->getObject("body");
     if (current) current = current->getObject("all");
     if (current) divs = current->call("tags", std::string("div"));
+    current.reset();
+    // In a standards-mode document an element may have no `all`: the
+    // document lists the same DIV elements, in the same order.
+    if (!divs) divs = document->call("getElementsByTagName", std::string("div"));
   }
   const std::int64_t keyValue = keyNumber(key);
   const std::int64_t count = divs ? countFromLength(divs->getNumber("length")) : 0;

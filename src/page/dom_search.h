@@ -22,7 +22,8 @@ inline bool textEquals(std::string_view a, std::string_view b) {
   return a == b;
 }
 
-// The DIV elements of `document` in document order; the `skip`+1-th one whose
+// The DIV elements of `document` in document order (body.all.tags("div"), or
+// document.getElementsByTagName("div") where that road fails); the `skip`+1-th one whose
 // className, innerText, name, id or title equals `key`, or the element whose
 // 1-based ordinal equals the key's number when none of its properties match.
 // `ordinal` grows by one per element visited; -1 when nothing is selected.

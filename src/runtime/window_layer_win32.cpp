@@ -44,6 +44,20 @@ std::string windowText(HWND window) {
   return narrow(text);
 }
 
+// The icon group the program's resource script gives the number 1.
+constexpr WORD kProgramIcon = 1;
+
+// Shared icons (LR_SHARED) belong to the system: nothing to destroy.
+HICON programIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
+  const int width = GetSystemMetrics(widthMetric);
+  const int height = GetSystemMetrics(heightMetric);
+  if (HANDLE icon = LoadImageW(instance, MAKEINTRESOURCEW(kProgramIcon), IMAGE_ICON, width, height,
+                               LR_DEFAULTCOLOR | LR_SHARED)) {
+    return static_cast<HICON>(icon);
+  }
+  return LoadIconW(nullptr, IDI_APPLICATION);
+}
+
 class Win32WindowLayer final : public WindowLayer {
  public:
   Win32WindowLayer() = default;
@@ -75,10 +89,15 @@ class Win32WindowLayer final : public WindowLayer {
 
     wc.lpfnWndProc = &Win32WindowLayer::mainProc;
     wc.lpszClassName = kMainClass;
-    wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    // The program's icon in the caption (small) and in the taskbar and
+    // Alt+Tab (big), each drawn from the size made for it; the system's
+    // default icon for a program that carries none.
+    wc.hIcon = programIcon(instance, SM_CXICON, SM_CYICON);
+    wc.hIconSm = programIcon(instance, SM_CXSMICON, SM_CYSMICON);
     bool ok = RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 
     wc.hIcon = nullptr;
+    wc.hIconSm = nullptr;
     wc.lpfnWndProc = &DefWindowProcW;
     wc.lpszClassName = kPicBoxClass;
     ok = (RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS) && ok;

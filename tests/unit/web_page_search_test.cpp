@@ -194,13 +194,14 @@ TEST_F(WebPageSearchTest, BrokenDocumentsGiveTheEmptyText) {
     EXPECT_EQ(dom.readNames(), expectedReads);
     EXPECT_EQ(dom.liveRefs(), 1);
   };
+  const std::string byTag = "doc.getElementsByTagName(\"div\")";
   pageWith(divs);
   at({"body", "all"})->methods.clear();
-  check("tags fails", {"doc.body", "body.all", "all.tags(\"div\")"});
+  check("tags fails", {"doc.body", "body.all", "all.tags(\"div\")", byTag});
   at({"body"})->properties.erase("all");
-  check("no all", {"doc.body", "body.all"});
+  check("no all", {"doc.body", "body.all", byTag});
   document->properties.erase("body");
-  check("no body", {"doc.body"});
+  check("no body", {"doc.body", byTag});
 
   pageWith(divs);
   at({"body", "all"})->methods["tags"] = [&](const auto&) -> testing::FakeValue {
@@ -213,6 +214,30 @@ TEST_F(WebPageSearchTest, BrokenDocumentsGiveTheEmptyText) {
     };
     check("length not a count", {"doc.body", "body.all", "all.tags(\"div\")", "divs.length"});
   }
+}
+
+TEST_F(WebPageSearchTest, ADocumentWhoseElementsHaveNoAllListsItsDivsItself) {
+  const Divs divs = {dom.div("a", "title"), dom.div("b", "answer"), dom.div("c", "title")};
+  pageWith(divs);
+  // The same elements, from the document instead of from body.all.
+  document->methods["getElementsByTagName"] = [collection = at({"body", "all"})->methods["tags"]](
+                                                  const auto& tag) { return collection(tag); };
+  at({"body"})->properties.erase("all");
+  dom.reads.clear();
+  int ordinal = 0;
+  EXPECT_EQ(select("title", 1, ordinal), "<b>c</b>");
+  EXPECT_EQ(ordinal, 3);
+  EXPECT_THAT(dom.readNames(),
+              ::testing::Contains(std::string("doc.getElementsByTagName(\"div\")")));
+  EXPECT_EQ(dom.liveRefs(), 1);
+  // Where body.all works, the document is not asked.
+  pageWith(divs);
+  document->methods["getElementsByTagName"] = [](const auto&) -> testing::FakeValue { return {}; };
+  dom.reads.clear();
+  EXPECT_EQ(page.divInnerHtml("title", 1), "<b>c</b>");
+  EXPECT_THAT(
+      dom.readNames(),
+      ::testing::Not(::testing::Contains(std::string("doc.getElementsByTagName(\"div\")"))));
 }
 
 TEST_F(WebPageSearchTest, AFailingItemIsAnEmptyElementAndTheSearchGoesOn) {

@@ -100,6 +100,26 @@ bool EngineWindow::load(const std::string& address, int timeoutMs) {
   return ok;
 }
 
+bool EngineWindow::loadHtml(const std::string& html, const std::string& base, int timeoutMs) {
+  bool finished = false;
+  const gulong handler = g_signal_connect(
+      view_, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer done) {
+        if (event == WEBKIT_LOAD_FINISHED) *static_cast<bool*>(done) = true;
+      }),
+      &finished);
+  webkit_web_view_load_html(view_, html.c_str(), base.c_str());
+  const bool ok = runUntil([&] { return finished; }, timeoutMs);
+  g_signal_handler_disconnect(view_, handler);
+  return ok;
+}
+
+bool EngineWindow::resizeView(int width, int height) {
+  gtk_widget_set_size_request(GTK_WIDGET(view_), width, height);
+  const std::string want = std::to_string(width) + "x" + std::to_string(height);
+  return runUntil([&] { return evaluate("window.innerWidth + 'x' + window.innerHeight") == want; },
+                  5000);
+}
+
 std::string EngineWindow::evaluate(const std::string& script, int timeoutMs) {
   struct Result {
     bool done = false;

@@ -39,6 +39,11 @@ class EngineWindow {
 
   // Loads the address and waits until it has finished loading.
   bool load(const std::string& address, int timeoutMs = 15000);
+  // Loads a document given as text, with `base` as its address, and waits.
+  bool loadHtml(const std::string& html, const std::string& base, int timeoutMs = 15000);
+  // Gives the view another size (the program's browser is 2000 x 2800) and
+  // waits until the page's viewport has it.
+  bool resizeView(int width, int height);
   // Runs script in the page's own world and returns its result as text.
   std::string evaluate(const std::string& script, int timeoutMs = 5000);
 

@@ -13,7 +13,9 @@
 #include "page/web_page.h"
 #include "page/web_page_gtk.h"
 #include "page_engine_support.h"
+#include "runtime/error_page.h"
 #include "runtime/services.h"
+#include "site_pages.h"
 
 namespace zandrel {
 namespace {
@@ -306,6 +308,107 @@ TEST_F(PageEngineTest, TheExamSitesQuestionIsReadAndFollowsTheNextButton) {
     window->evaluate("document.getElementById('next').click(); 1");
     expectRead("title", 1, window->evaluate(question));
   }
+}
+
+// The smallest client area of the program's window on Windows 10/11: outer
+// 966 x 623 with a fixed frame of at most SM_CXSIZEFRAME + SM_CXPADDEDBORDER
+// = 4 + 4 px a side, a caption of SM_CYCAPTION = 23 px and a one-row menu bar
+// of SM_CYMENU = 20 px, at 96 DPI. A program that is not DPI-aware keeps these
+// metrics at 150 % (the system stretches the whole window), less up to 4 px
+// that the scaled metrics may lose to rounding. The Subject 4 window is 68 px
+// lower. The cut-out shows the page from (517, 232) on.
+constexpr int kCutLeft = 517;
+constexpr int kCutTop = 232;
+constexpr int kClientWidth = 966 - 2 * 8;                           // 950
+constexpr int kClientHeight = 623 - 8 - 23 - 20 - 8 - 4;            // 560
+constexpr int kSubject4ClientHeight = kClientHeight - (623 - 555);  // 492
+
+class CutOutLayoutTest : public PageEngineTest {
+ protected:
+  struct Box {
+    double left = 0, top = 0, right = 0, bottom = 0;
+  };
+
+  static Box boxOf(const std::string& selector) {
+    const std::string text =
+        window->evaluate("(function () { var e = document.querySelector('" + selector +
+                         "'); if (!e) return 'none'; var r = e.getBoundingClientRect();"
+                         " return [r.left, r.top, r.right, r.bottom].join(' '); })()");
+    Box box;
+    EXPECT_EQ(
+        std::sscanf(text.c_str(), "%lf %lf %lf %lf", &box.left, &box.top, &box.right, &box.bottom),
+        4)
+        << selector << ": " << text;
+    return box;
+  }
+
+  // Inside the part of the page a window of that client height shows, and on
+  // top there: a click at its centre reaches it.
+  static void expectShown(const std::string& selector, int clientHeight) {
+    SCOPED_TRACE(selector + " in a client area " + std::to_string(kClientWidth) + "x" +
+                 std::to_string(clientHeight));
+    const Box box = boxOf(selector);
+    EXPECT_GE(box.left, kCutLeft);
+    EXPECT_GE(box.top, kCutTop);
+    EXPECT_LE(box.right, kCutLeft + kClientWidth);
+    EXPECT_LE(box.bottom, kCutTop + clientHeight);
+    const std::string x = std::to_string((box.left + box.right) / 2);
+    const std::string y = std::to_string((box.top + box.bottom) / 2);
+    EXPECT_EQ(window->evaluate("(function () { var hit = document.elementFromPoint(" + x + ", " +
+                               y + "); return hit && (hit === document.querySelector('" + selector +
+                               "') || document.querySelector('" + selector +
+                               "').contains(hit)) ? 'hit' : "
+                               "String(hit && hit.outerHTML).slice(0, 80); })()"),
+              "hit");
+  }
+
+  // A window of its own, with the program's browser size.
+  static void SetUpTestSuite() {
+    PageEngineTest::SetUpTestSuite();
+    ASSERT_TRUE(window->resizeView(2000, 2800));
+  }
+};
+
+TEST_F(CutOutLayoutTest, TheExamPanelShowsWholeInTheSmallestWindowsClientArea) {
+  site::Question longest;
+  longest.id = "q1";
+  longest.type = site::QuestionType::SingleChoice;
+  longest.markup = std::string(6, 'x') +
+                   "驾驶机动车在高速公路上行驶，遇有雾、雨、雪、沙尘、冰雹等低"
+                   "能见度气象条件时，能见度在50米以下时，车速不得超过每小时多少公里，并应当在最近"
+                   "的出口驶离高速公路？";
+  longest.choices = {"每小时20公里，与同车道前车保持10米以上的距离", "每小时30公里", "每小时40公里",
+                     "每小时50公里"};
+  longest.image = site::siteImages().front().name;
+  site::Question judge;
+  judge.id = "q2";
+  judge.choices = {"对", "错"};
+  judge.markup = "判断题";
+  for (const site::Subject subject : {site::Subject::One, site::Subject::Four}) {
+    SCOPED_TRACE(std::string(site::subjectName(subject)));
+    ASSERT_TRUE(window->loadHtml(site::renderExamPage(subject, {longest, judge}),
+                                 "http://127.0.0.1:47101/kaoshi/"));
+    // The row the exam is driven by shows even at the Subject 4 height.
+    for (const char* button : {"#prev", "#next", "#hand-in"}) {
+      expectShown(button, kSubject4ClientHeight);
+    }
+    expectShown("#question", kSubject4ClientHeight);
+    expectShown(".choice:last-child", kSubject4ClientHeight);
+    expectShown("#clock", kSubject4ClientHeight);
+    // The whole panel, its tips included, at the Subject 1 height.
+    expectShown("#tips", kClientHeight);
+    expectShown("#panel", kClientHeight);
+  }
+}
+
+TEST_F(CutOutLayoutTest, TheUnreachablePageMessageShowsInTheCutOut) {
+  const std::string address = "http://127.0.0.1:47104/kaoshi/?" + std::string(300, 'a');
+  ASSERT_TRUE(window->loadHtml(unreachablePageHtml(address), "about:blank"));
+  expectShown("#unreachable", kSubject4ClientHeight);
+  const std::string text = window->evaluate("document.getElementById('unreachable').innerText");
+  EXPECT_NE(text.find(kUnreachableTitle), std::string::npos) << text;
+  EXPECT_NE(text.find(kUnreachableAdvice), std::string::npos) << text;
+  EXPECT_NE(text.find(address), std::string::npos) << text;
 }
 
 }  // namespace

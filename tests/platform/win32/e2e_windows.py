@@ -21,6 +21,8 @@ CAPTION = "Zandrel【PC语音读题版】含 科目一 科目四"
 BOX_CAPTION = "信息："
 FAILURE_TEXT = "转换失败！"
 IDOK = 1
+EMULATION_KEY = ("HKCU\\Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\"
+                 "FEATURE_BROWSER_EMULATION")
 
 EXE = os.environ["ZANDREL_EXE"]
 PROBE = os.environ["ZANDREL_PROBE"]
@@ -113,7 +115,21 @@ def screen_size():
     fail("no screen size from xdpyinfo")
 
 
+def document_mode_setting():
+    """The program's FEATURE_BROWSER_EMULATION value, or None."""
+    # reg.exe answers in the console's code page (GBK here); only ASCII is read.
+    out = subprocess.run(["wine", "reg", "query", EMULATION_KEY, "/v", os.path.basename(EXE)],
+                         capture_output=True, timeout=60).stdout.decode("ascii", "replace")
+    for line in out.splitlines():
+        parts = line.split()
+        if len(parts) == 3 and parts[0].lower() == os.path.basename(EXE).lower():
+            return parts[1], int(parts[2], 16)
+    return None
+
+
 def main():
+    before = document_mode_setting()
+    check(before is None, f"the prefix already has a document mode setting: {before}")
     step(f"starting {os.path.basename(EXE)}")
     app = subprocess.Popen(["wine", EXE], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
@@ -129,6 +145,10 @@ def test(app):
                    timeout=60)[0]
     window = wait_for("the main window to be shown", lambda: probe("window", CAPTION).get("visible")
                       and probe("window", CAPTION))
+
+    setting = document_mode_setting()
+    check(setting == ("REG_DWORD", 11001), f"FEATURE_BROWSER_EMULATION value {setting}")
+    step("the program set its FEATURE_BROWSER_EMULATION value to 11001 (IE11 edge mode)")
 
     name = xdotool("getwindowname", wid)
     check(name == CAPTION, f"caption is {name!r}")
@@ -147,6 +167,10 @@ def test(app):
           f"frame or menu missing: {window}")
     step(f"client area {window['clientWidth']}x{window['clientHeight']}; "
          "no maximise box, no sizing frame")
+    check(window["bigIcon"] > 0 and window["smallIcon"] > 0 and not window["defaultIcon"],
+          f"the window shows no icon of the program's own: {window}")
+    check(window["smallIcon"] < window["bigIcon"], f"one icon size for caption and taskbar: {window}")
+    step(f"window icons: {window['bigIcon']} px (taskbar), {window['smallIcon']} px (caption)")
 
     left, top = g["X"], g["Y"]
 

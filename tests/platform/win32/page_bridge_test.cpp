@@ -46,6 +46,11 @@ var document = {body: {all: {tags: function (name) {
 var values = {text: "标题", count: 3, ratio: 2.5, yes: true, nothing: null,
               child: {x: "y"}, echo: function (v) { return {arg: v}; }};
 var emptyPage = {body: {all: {tags: function (n) { return {length: 0}; }}}};
+// A standards-mode document: its body has no `all`, the document lists its
+// DIV elements itself.
+var standardsPage = {body: {}, getElementsByTagName: function (name) {
+  return name == "div" ? collection : {length: 0, item: function (i) { return null; }};
+}};
 )js";
 
 class ScriptPage : public ::testing::Test {
@@ -114,6 +119,18 @@ TEST_F(ScriptPage, SearchOverRealDispatchObjectsSelectsTheSecondExactMatch) {
   EXPECT_EQ(dom::divInnerHtml(document.get(), "title", 3), "");
   EXPECT_EQ(dom::divInnerHtml(document.get(), "2", 5), "<i>two classes</i>");  // numeric key
   EXPECT_EQ(dom::divInnerHtml(object(L"emptyPage").get(), "title", 1), "");
+}
+
+TEST_F(ScriptPage, ADocumentWithoutAllGivesTheSameQuestion) {
+  ObjectRef standards = object(L"standardsPage");
+  ASSERT_NE(standards, nullptr);
+  std::int32_t ordinal = 0;
+  ASSERT_NE(dom::findDivElement(standards.get(), "title", 1, ordinal), nullptr);
+  EXPECT_EQ(ordinal, 5);
+  EXPECT_EQ(dom::divInnerHtml(standards.get(), "title", 1),
+            dom::divInnerHtml(object(L"document").get(), "title", 1));
+  EXPECT_EQ(dom::divInnerHtml(standards.get(), "title", 1),
+            "2. 驾驶机动车在道路上<b>违反</b>道路交通安全法&amp;");
 }
 
 // The tree the browser builds (host > Shell Embedding > Shell DocObject View
