@@ -47,15 +47,29 @@ std::string windowText(HWND window) {
 // The icon group the program's resource script gives the number 1.
 constexpr WORD kProgramIcon = 1;
 
-// Shared icons (LR_SHARED) belong to the system: nothing to destroy.
-HICON programIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
-  const int width = GetSystemMetrics(widthMetric);
-  const int height = GetSystemMetrics(heightMetric);
-  if (HANDLE icon = LoadImageW(instance, MAKEINTRESOURCEW(kProgramIcon), IMAGE_ICON, width, height,
-                               LR_DEFAULTCOLOR | LR_SHARED)) {
+// The program's icon drawn at one size. Not a shared icon: the system's cache
+// of shared icons keys on the name alone and would hand out the first size
+// loaded for both.
+HICON programIcon(int widthMetric, int heightMetric) {
+  if (HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kProgramIcon),
+                               IMAGE_ICON, GetSystemMetrics(widthMetric),
+                               GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR)) {
     return static_cast<HICON>(icon);
   }
-  return LoadIconW(nullptr, IDI_APPLICATION);
+  return LoadIconW(nullptr, IDI_APPLICATION);  // a program that carries no icon
+}
+
+// The program's icon in the taskbar and Alt+Tab (big) and in the caption
+// (small), each drawn from the size made for it. Loaded once; the window
+// class and the window keep them for the life of the process.
+struct ProgramIcons {
+  HICON taskbar;
+  HICON caption;
+};
+const ProgramIcons& programIcons() {
+  static const ProgramIcons icons{programIcon(SM_CXICON, SM_CYICON),
+                                  programIcon(SM_CXSMICON, SM_CYSMICON)};
+  return icons;
 }
 
 class Win32WindowLayer final : public WindowLayer {
@@ -89,11 +103,8 @@ class Win32WindowLayer final : public WindowLayer {
 
     wc.lpfnWndProc = &Win32WindowLayer::mainProc;
     wc.lpszClassName = kMainClass;
-    // The program's icon in the caption (small) and in the taskbar and
-    // Alt+Tab (big), each drawn from the size made for it; the system's
-    // default icon for a program that carries none.
-    wc.hIcon = programIcon(instance, SM_CXICON, SM_CYICON);
-    wc.hIconSm = programIcon(instance, SM_CXSMICON, SM_CYSMICON);
+    wc.hIcon = programIcons().taskbar;
+    wc.hIconSm = programIcons().caption;
     bool ok = RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 
     wc.hIcon = nullptr;
@@ -138,6 +149,9 @@ class Win32WindowLayer final : public WindowLayer {
       return false;
     }
     main_.store(main);
+    // The window's own icons too: the taskbar asks the window before its class.
+    SendMessageW(main, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(programIcons().taskbar));
+    SendMessageW(main, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(programIcons().caption));
 
     for (const ControlDesign& c : design.controls) {
       if (!createControl(c)) {

@@ -13,6 +13,7 @@ in the failure box. That is what the read-aloud checks look for.
 
 import json
 import os
+import struct
 import subprocess
 import sys
 import time
@@ -115,6 +116,47 @@ def screen_size():
     fail("no screen size from xdpyinfo")
 
 
+ICO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "data", "icons",
+                   "zandrel.ico")
+
+
+def ico_pixels(size):
+    """The ARGB pixels, top row first, of the program's .ico image of that size."""
+    with open(ICO, "rb") as f:
+        data = f.read()
+    count = struct.unpack_from("<H", data, 4)[0]
+    for i in range(count):
+        width, height, _, _, _, bits, length, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+        if width == size and height == size and bits == 32:
+            header = struct.unpack_from("<I", data, offset)[0]
+            rows = [data[offset + header + r * size * 4: offset + header + (r + 1) * size * 4]
+                    for r in range(size)]
+            pixels = []
+            for row in reversed(rows):  # a DIB is stored bottom row first
+                pixels += [struct.unpack_from("<I", row, 4 * x)[0] for x in range(size)]
+            return pixels
+    fail(f"no {size}-px image in {ICO}")
+
+
+def x_icons(wid):
+    """The window's icons as the X server has them: {size: ARGB pixels}."""
+    out = run("xprop", "-id", wid, "-notype", "32c", "_NET_WM_ICON").stdout
+    numbers = [int(n) for n in out.partition("=")[2].replace(",", " ").split()]
+    icons = {}
+    while len(numbers) >= 2:
+        w, h = numbers[0], numbers[1]
+        icons[w] = numbers[2:2 + w * h]
+        numbers = numbers[2 + w * h:]
+    return icons
+
+
+def same_colour(a, b):
+    """Equal where it is opaque; any fully transparent pixel equals another."""
+    if (a >> 24) == 0 and (b >> 24) == 0:
+        return True
+    return all(abs(((a >> s) & 255) - ((b >> s) & 255)) <= 8 for s in (0, 8, 16, 24))
+
+
 def document_mode_setting():
     """The program's FEATURE_BROWSER_EMULATION value, or None."""
     # reg.exe answers in the console's code page (GBK here); only ASCII is read.
@@ -167,10 +209,12 @@ def test(app):
           f"frame or menu missing: {window}")
     step(f"client area {window['clientWidth']}x{window['clientHeight']}; "
          "no maximise box, no sizing frame")
-    check(window["bigIcon"] > 0 and window["smallIcon"] > 0 and not window["defaultIcon"],
-          f"the window shows no icon of the program's own: {window}")
-    check(window["smallIcon"] < window["bigIcon"], f"one icon size for caption and taskbar: {window}")
-    step(f"window icons: {window['bigIcon']} px (taskbar), {window['smallIcon']} px (caption)")
+    icons = x_icons(wid)
+    check(sorted(icons) == [16, 32], f"the window's icons have sizes {sorted(icons)}, not 16 and 32")
+    for size in (16, 32):
+        differ = sum(1 for a, b in zip(icons[size], ico_pixels(size)) if not same_colour(a, b))
+        check(differ <= size, f"the {size}-px window icon is not the program's ({differ} pixels differ)")
+    step("the window shows the program's icon, 32 px (taskbar) and 16 px (caption)")
 
     left, top = g["X"], g["Y"]
 

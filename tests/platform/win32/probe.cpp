@@ -52,32 +52,16 @@ int printWindow(HWND window) {
   RECT inner;
   GetClientRect(window, &inner);
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
-  // The class icons (caption: small, taskbar: big): their widths, and
-  // whether the big one is the system's default program icon.
-  auto iconWidth = [](HICON icon) -> long {
-    ICONINFO info{};
-    if (!icon || !GetIconInfo(icon, &info)) return 0;
-    BITMAP bits{};
-    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bits), &bits);
-    if (info.hbmColor) DeleteObject(info.hbmColor);
-    if (info.hbmMask) DeleteObject(info.hbmMask);
-    return bits.bmWidth;
-  };
-  const auto big = reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICON));
-  const auto small = reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICONSM));
   std::printf(
       "{\"found\": true, \"caption\": %s, \"left\": %ld, \"top\": %ld, \"width\": %ld, "
       "\"height\": %ld, \"clientLeft\": %ld, \"clientTop\": %ld, \"clientWidth\": %ld, "
       "\"clientHeight\": %ld, \"maximizeBox\": %s, \"minimizeBox\": %s, \"thickFrame\": %s, "
-      "\"sysMenu\": %s, \"enabled\": %s, \"visible\": %s, \"hasMenu\": %s, \"bigIcon\": %ld, "
-      "\"smallIcon\": %ld, \"defaultIcon\": %s}\n",
+      "\"sysMenu\": %s, \"enabled\": %s, \"visible\": %s, \"hasMenu\": %s}\n",
       quoted(utf8(textOf(window))).c_str(), rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top,
       client.x, client.y, inner.right, inner.bottom, (style & WS_MAXIMIZEBOX) ? "true" : "false",
       (style & WS_MINIMIZEBOX) ? "true" : "false", (style & WS_THICKFRAME) ? "true" : "false",
       (style & WS_SYSMENU) ? "true" : "false", IsWindowEnabled(window) ? "true" : "false",
-      IsWindowVisible(window) ? "true" : "false", GetMenu(window) ? "true" : "false",
-      iconWidth(big), iconWidth(small),
-      big == LoadIconW(nullptr, MAKEINTRESOURCEW(32512)) ? "true" : "false");
+      IsWindowVisible(window) ? "true" : "false", GetMenu(window) ? "true" : "false");
   return 0;
 }
 

@@ -205,6 +205,13 @@ TEST_F(WindowLayerTest, ControlsSitWhereTheDesignPutsThemAndThePictureBoxClips) 
   EXPECT_EQ(layer_->windowHandle("no such control"), 0u);
 }
 
+TEST_F(WindowLayerTest, TheWindowShowsAnIconInItsCaptionAndTaskbarButton) {
+  EXPECT_NE(SendMessageW(main_, WM_GETICON, ICON_BIG, 0), 0);
+  EXPECT_NE(SendMessageW(main_, WM_GETICON, ICON_SMALL, 0), 0);
+  EXPECT_NE(GetClassLongPtrW(main_, GCLP_HICON), 0);
+  EXPECT_NE(GetClassLongPtrW(main_, GCLP_HICONSM), 0);
+}
+
 TEST_F(WindowLayerTest, HeightsKeepTheTopLeftCornerFromAnyThread) {
   RECT before;
   GetWindowRect(main_, &before);
