@@ -15,6 +15,7 @@
 #include "page_engine_support.h"
 #include "runtime/error_page.h"
 #include "runtime/services.h"
+#include "site_images.h"
 #include "site_pages.h"
 
 namespace zandrel {
@@ -379,7 +380,7 @@ TEST_F(CutOutLayoutTest, TheExamPanelShowsWholeInTheSmallestWindowsClientArea) {
                    "的出口驶离高速公路？";
   longest.choices = {"每小时20公里，与同车道前车保持10米以上的距离", "每小时30公里", "每小时40公里",
                      "每小时50公里"};
-  longest.image = site::siteImages().front().name;
+  longest.image = std::string(site::siteImages().front().name);
   site::Question judge;
   judge.id = "q2";
   judge.choices = {"对", "错"};
