@@ -33,7 +33,7 @@ def body(checks):
         # 交卷 sits at the right end of the button row of the exam panel.
         bar = desk.extents(desk.accessible_find(frame, "menu bar")[0])
         cx, _, _, _ = desk.client_geometry(wid)
-        desk.click(cx + 936 - 54, bar[1] + bar[3] + 470 + 20)
+        desk.click(cx + 926 - 45, bar[1] + bar[3] + 428 + 20)
         desk.wait_site_request(SUBJECT4_HOST, "POST", "/score/")
         desk.wait_site_request(SUBJECT4_HOST, "GET", "/score/")
         try:
