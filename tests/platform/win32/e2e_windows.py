@@ -31,7 +31,7 @@ IDOK = 1
 STATUS_LABEL_AT = (240, -16)  # 透明标签1
 RECEIVER_AT = (192, -40)  # 标签1
 READ_FLAGS = voice.SPF_ASYNC | voice.SPF_IS_NOT_XML
-SPEAK_MS = 1500
+SPEAK_MS = 4000  # long enough for a second F1 to come during it, on a loaded machine
 
 EXE = os.environ["ZANDREL_EXE"]
 PROBE = os.environ["ZANDREL_PROBE"]
@@ -82,7 +82,12 @@ def wait_for(what, test, timeout=20.0, interval=0.25):
 
 
 def xdotool(*args):
-    return run("xdotool", *args).stdout.strip()
+    try:
+        return run("xdotool", *args, timeout=10).stdout.strip()
+    except subprocess.TimeoutExpired:
+        # A search can hang on a window that goes away meanwhile (the
+        # program's first run ending); the callers wait and ask again.
+        return ""
 
 
 def geometry(wid):
