@@ -5,6 +5,12 @@
 #include <sapi.h>
 #include <sphelper.h>
 
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -15,7 +21,6 @@
 namespace zandrel {
 namespace {
 
-using win32::ComApartment;
 using win32::ComPtr;
 
 constexpr ULONGLONG eventFlag(SPEVENTENUM id) {
@@ -43,10 +48,10 @@ void clearEvent(SPEVENT& event) {
   event.lParam = 0;
 }
 
-// An event object owned by us.
+// An auto-reset event object owned by us.
 class EventHandle {
  public:
-  EventHandle() : h_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  EventHandle() : h_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
   EventHandle(const EventHandle&) = delete;
   EventHandle& operator=(const EventHandle&) = delete;
   ~EventHandle() {
@@ -114,52 +119,57 @@ std::string voiceDescription(ISpObjectToken* token) {
   return description ? win32::narrow(*description) : std::string();
 }
 
-class SapiVoice final : public SpeechVoice {
+// One SpVoice with its voice tokens. Lives and dies on the speech thread,
+// which also reads its events.
+class VoiceCore {
  public:
-  explicit SapiVoice(VoiceEventCallback onEvent)
-      : creator_(GetCurrentThreadId()), onEvent_(std::move(onEvent)) {
-    if (FAILED(
-            CoCreateInstance(CLSID_SpVoice, nullptr, CLSCTX_ALL, IID_ISpVoice, voice_.putVoid()))) {
-      voice_.reset();
-      return;
+  // Null when no SpVoice can be created.
+  static std::unique_ptr<VoiceCore> create(VoiceEventCallback onEvent) {
+    auto core = std::make_unique<VoiceCore>(std::move(onEvent));
+    if (FAILED(CoCreateInstance(CLSID_SpVoice, nullptr, CLSCTX_ALL, IID_ISpVoice,
+                                core->voice_.putVoid()))) {
+      return nullptr;
     }
-    // Start and end of every request, signalled on an event that a watcher
-    // thread of this voice drains. A callback or window message would arrive
-    // only on the creating thread, which for a reading thread has ended long
-    // before the voice has finished.
-    if (SUCCEEDED(voice_->SetInterest(kStreamEvents, kStreamEvents)) &&
-        SUCCEEDED(voice_->SetNotifyWin32Event())) {
-      HANDLE notify = voice_->GetNotifyEventHandle();  // owned by the voice
-      if (notify && notify != INVALID_HANDLE_VALUE && stop_.get())
-        watcher_ = std::thread([this, notify] { watch(notify); });
+    // Start and end of every request, signalled on an event that the speech
+    // thread watches.
+    if (SUCCEEDED(core->voice_->SetInterest(kStreamEvents, kStreamEvents)) &&
+        SUCCEEDED(core->voice_->SetNotifyWin32Event())) {
+      HANDLE notify = core->voice_->GetNotifyEventHandle();  // owned by the voice
+      if (notify != INVALID_HANDLE_VALUE) core->notify_ = notify;
+    }
+    return core;
+  }
+
+  explicit VoiceCore(VoiceEventCallback onEvent) : onEvent_(std::move(onEvent)) {}
+  VoiceCore(const VoiceCore&) = delete;
+  VoiceCore& operator=(const VoiceCore&) = delete;
+  ~VoiceCore() {
+    if (!voice_) return;
+    // Drop what is queued, and let a paused voice go: a paused SpVoice holds
+    // its queue until it is resumed.
+    voice_->Speak(nullptr, SPF_ASYNC | SPF_PURGEBEFORESPEAK, nullptr);
+    voice_->Resume();
+  }
+
+  // Null when the voice gives no events.
+  HANDLE notifyEvent() const { return notify_; }
+
+  void drainEvents() {
+    // Re-armed before draining, so an event queued meanwhile signals again
+    // whether the voice made its event auto- or manual-reset.
+    ResetEvent(notify_);
+    SPEVENT event{};
+    ULONG fetched = 0;
+    while (voice_->GetEvents(1, &event, &fetched) == S_OK && fetched == 1) {
+      const auto id = static_cast<SPEVENTENUM>(event.eEventId);
+      clearEvent(event);
+      if (!onEvent_) continue;
+      if (id == SPEI_START_INPUT_STREAM) onEvent_(kSpeechStart);
+      if (id == SPEI_END_INPUT_STREAM) onEvent_(kSpeechEnd);
     }
   }
 
-  SapiVoice(const SapiVoice&) = delete;
-  SapiVoice& operator=(const SapiVoice&) = delete;
-
-  ~SapiVoice() override {
-    if (watcher_.joinable()) {
-      SetEvent(stop_.get());
-      watcher_.join();
-    }
-    if (voice_) {
-      // Drop what is queued, and let a paused voice go: a paused SpVoice
-      // holds its queue until it is resumed.
-      voice_->Speak(nullptr, SPF_ASYNC | SPF_PURGEBEFORESPEAK, nullptr);
-      voice_->Resume();
-      voice_.reset();
-    }
-    tokens_.clear();
-    // COM initialisation is per thread: it can only be balanced on the thread
-    // that made it. A voice released elsewhere (a reset on a reading thread)
-    // must not take that thread's own initialisation away.
-    if (GetCurrentThreadId() != creator_) apartment_.release();
-  }
-
-  bool ok() const { return static_cast<bool>(voice_); }
-
-  std::vector<std::string> voiceDescriptions() override {
+  std::vector<std::string> voiceDescriptions() {
     std::vector<std::string> descriptions;
     tokens_.clear();
     ComPtr<IEnumSpObjectTokens> tokens;
@@ -174,15 +184,13 @@ class SapiVoice final : public SpeechVoice {
     return descriptions;
   }
 
-  bool selectVoice(std::size_t index) override {
-    if (!voice_ || index >= tokens_.size()) return false;
-    return SUCCEEDED(voice_->SetVoice(tokens_[index].get()));
+  bool selectVoice(std::size_t index) {
+    return index < tokens_.size() && SUCCEEDED(voice_->SetVoice(tokens_[index].get()));
   }
 
-  bool pause() override { return voice_ && SUCCEEDED(voice_->Pause()); }
+  bool pause() { return SUCCEEDED(voice_->Pause()); }
 
-  bool speak(int mode, std::string_view text) override {
-    if (!voice_) return false;
+  bool speak(int mode, std::string_view text) {
     DWORD flags = SPF_ASYNC;
     switch (mode) {
       case kSpeakText:
@@ -201,64 +209,243 @@ class SapiVoice final : public SpeechVoice {
     return SUCCEEDED(voice_->Speak(wide.c_str(), flags, nullptr));
   }
 
-  bool waitUntilDone(int timeoutMs) override {
-    if (!voice_) return false;
+  bool waitUntilDone(int timeoutMs) {
     return voice_->WaitUntilDone(timeoutMs < 0 ? INFINITE : static_cast<ULONG>(timeoutMs)) == S_OK;
   }
 
  private:
-  // Holds the creating thread's COM initialisation; release() forgets it.
-  class Apartment {
-   public:
-    Apartment() : initialised_(SUCCEEDED(CoInitialize(nullptr))) {}
-    Apartment(const Apartment&) = delete;
-    Apartment& operator=(const Apartment&) = delete;
-    ~Apartment() {
-      if (initialised_) CoUninitialize();
-    }
-    void release() { initialised_ = false; }
-
-   private:
-    bool initialised_;
-  };
-
-  void watch(HANDLE notify) {
-    // The voice is free-threaded inside: its events are read here directly.
-    const HRESULT mta = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    HANDLE handles[2] = {stop_.get(), notify};
-    while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-      // Re-armed before draining, so an event queued meanwhile signals again
-      // whether the voice made its event auto- or manual-reset.
-      ResetEvent(notify);
-      SPEVENT event{};
-      ULONG fetched = 0;
-      while (voice_->GetEvents(1, &event, &fetched) == S_OK && fetched == 1) {
-        const auto id = static_cast<SPEVENTENUM>(event.eEventId);
-        clearEvent(event);
-        if (!onEvent_) continue;
-        if (id == SPEI_START_INPUT_STREAM) onEvent_(kSpeechStart);
-        if (id == SPEI_END_INPUT_STREAM) onEvent_(kSpeechEnd);
-      }
-    }
-    if (SUCCEEDED(mta)) CoUninitialize();
-  }
-
-  Apartment apartment_;  // first in, last out: outlives every COM reference
-  DWORD creator_;
   VoiceEventCallback onEvent_;
   ComPtr<ISpVoice> voice_;
   std::vector<ComPtr<ISpObjectToken>> tokens_;
-  EventHandle stop_;
-  std::thread watcher_;
+  HANDLE notify_ = nullptr;
+};
+
+// The one thread of the engine that its voices live on, for the engine's
+// whole life. A voice is created, used and released in this thread's
+// apartment, whichever thread asks: COM is initialised once here and
+// balanced here, and the threads that ask (short-lived reading threads among
+// them) are left as they were. They hand it an operation and wait for it.
+class SpeechThread {
+ public:
+  SpeechThread() {
+    if (!wake_.get()) return;
+    thread_ = std::thread([this] { loop(); });
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return started_; });
+  }
+  SpeechThread(const SpeechThread&) = delete;
+  SpeechThread& operator=(const SpeechThread&) = delete;
+  ~SpeechThread() { stop(); }
+
+  // Ends the thread, releasing the voices still there. It answers every
+  // operation handed to it before, so a caller still waiting gets its answer;
+  // later ones are refused.
+  void stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    if (thread_.joinable()) {
+      SetEvent(wake_.get());
+      thread_.join();
+    }
+  }
+
+  // Runs `op` on the speech thread and returns when it has run; false, and
+  // `op` not run, when the thread has ended or never started.
+  bool run(const std::function<void()>& op) {
+    if (std::this_thread::get_id() == threadId_) {
+      op();
+      return true;
+    }
+    Operation operation{&op};
+    std::unique_lock lock(mutex_);
+    if (stopping_ || !running_) return false;
+    queue_.push_back(&operation);
+    SetEvent(wake_.get());
+    changed_.wait(lock, [&] { return operation.done; });
+    return true;
+  }
+
+  // On the speech thread only.
+  std::uint64_t add(std::unique_ptr<VoiceCore> voice) {
+    voices_.emplace(++lastVoice_, std::move(voice));
+    return lastVoice_;
+  }
+  VoiceCore* find(std::uint64_t id) {
+    auto it = voices_.find(id);
+    return it == voices_.end() ? nullptr : it->second.get();
+  }
+  void remove(std::uint64_t id) { voices_.erase(id); }
+
+ private:
+  struct Operation {
+    const std::function<void()>* op;
+    bool done = false;
+  };
+
+  void loop() {
+    // The voices' home: a single-threaded apartment whose messages this
+    // thread dispatches while it waits.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+      std::lock_guard lock(mutex_);
+      threadId_ = std::this_thread::get_id();
+      running_ = SUCCEEDED(com);
+      started_ = true;
+    }
+    changed_.notify_all();
+    if (FAILED(com)) return;
+
+    std::vector<HANDLE> handles;
+    std::vector<VoiceCore*> watched;
+    for (;;) {
+      handles.assign(1, wake_.get());
+      watched.assign(1, nullptr);
+      for (auto& [id, voice] : voices_) {
+        if (!voice->notifyEvent() || handles.size() >= MAXIMUM_WAIT_OBJECTS - 1) continue;
+        handles.push_back(voice->notifyEvent());
+        watched.push_back(voice.get());
+      }
+      const DWORD count = static_cast<DWORD>(handles.size());
+      const DWORD signalled = MsgWaitForMultipleObjectsEx(count, handles.data(), INFINITE,
+                                                          QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+      if (signalled == WAIT_OBJECT_0) {
+        if (!runQueued()) break;
+      } else if (signalled > WAIT_OBJECT_0 && signalled < WAIT_OBJECT_0 + count) {
+        watched[signalled - WAIT_OBJECT_0]->drainEvents();
+      } else if (signalled == WAIT_OBJECT_0 + count) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+      } else {
+        break;  // the wait itself failed: nothing more can be served
+      }
+    }
+    {
+      std::lock_guard lock(mutex_);
+      running_ = false;
+    }
+    runQueued();  // what was handed over before the end is still answered
+    voices_.clear();
+    CoUninitialize();
+  }
+
+  // Runs what is queued, one after the other; false once the thread is to end.
+  bool runQueued() {
+    std::unique_lock lock(mutex_);
+    while (!queue_.empty()) {
+      Operation* operation = queue_.front();
+      queue_.pop_front();
+      lock.unlock();
+      (*operation->op)();
+      lock.lock();
+      operation->done = true;
+      changed_.notify_all();
+    }
+    return !stopping_;
+  }
+
+  EventHandle wake_;  // an operation is queued, or the thread is to end
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Operation*> queue_;
+  bool started_ = false;
+  bool running_ = false;
+  bool stopping_ = false;
+  std::thread::id threadId_;
+  // Touched on the speech thread only.
+  std::map<std::uint64_t, std::unique_ptr<VoiceCore>> voices_;
+  std::uint64_t lastVoice_ = 0;
+  std::thread thread_;
+};
+
+// A voice as the portable code sees it: each operation runs on the speech
+// thread.
+class SapiVoice final : public SpeechVoice {
+ public:
+  SapiVoice(std::shared_ptr<SpeechThread> thread, std::uint64_t id)
+      : thread_(std::move(thread)), id_(id) {}
+  SapiVoice(const SapiVoice&) = delete;
+  SapiVoice& operator=(const SapiVoice&) = delete;
+  ~SapiVoice() override {
+    thread_->run([this] { thread_->remove(id_); });
+  }
+
+  std::vector<std::string> voiceDescriptions() override {
+    std::vector<std::string> descriptions;
+    onVoice([&](VoiceCore& v) { descriptions = v.voiceDescriptions(); });
+    return descriptions;
+  }
+  bool selectVoice(std::size_t index) override {
+    bool ok = false;
+    onVoice([&](VoiceCore& v) { ok = v.selectVoice(index); });
+    return ok;
+  }
+  bool pause() override {
+    bool ok = false;
+    onVoice([&](VoiceCore& v) { ok = v.pause(); });
+    return ok;
+  }
+  bool speak(int mode, std::string_view text) override {
+    bool ok = false;
+    onVoice([&](VoiceCore& v) { ok = v.speak(mode, text); });
+    return ok;
+  }
+  bool waitUntilDone(int timeoutMs) override {
+    bool ok = false;
+    onVoice([&](VoiceCore& v) { ok = v.waitUntilDone(timeoutMs); });
+    return ok;
+  }
+
+ private:
+  template <class Op>
+  void onVoice(Op op) {
+    thread_->run([&] {
+      if (VoiceCore* voice = thread_->find(id_)) op(*voice);
+    });
+  }
+
+  std::shared_ptr<SpeechThread> thread_;
+  std::uint64_t id_;
 };
 
 class SapiEngine final : public SpeechEngine {
  public:
-  std::unique_ptr<SpeechVoice> createVoice(VoiceEventCallback onEvent) override {
-    auto voice = std::make_unique<SapiVoice>(std::move(onEvent));
-    if (!voice->ok()) return nullptr;
-    return voice;
+  SapiEngine() = default;
+  SapiEngine(const SapiEngine&) = delete;
+  SapiEngine& operator=(const SapiEngine&) = delete;
+  ~SapiEngine() override {
+    std::lock_guard lock(mutex_);
+    if (thread_) thread_->stop();
   }
+
+  std::unique_ptr<SpeechVoice> createVoice(VoiceEventCallback onEvent) override {
+    std::shared_ptr<SpeechThread> thread = speechThread();
+    std::uint64_t id = 0;
+    thread->run([&] {
+      if (std::unique_ptr<VoiceCore> voice = VoiceCore::create(std::move(onEvent)))
+        id = thread->add(std::move(voice));
+    });
+    if (id == 0) return nullptr;
+    return std::make_unique<SapiVoice>(std::move(thread), id);
+  }
+
+ private:
+  // Started with the first voice, once the program's UI thread has set up
+  // its own apartment: the first single-threaded apartment of a process is
+  // its main one, where COM puts every object that names no threading
+  // model, and that must stay the UI thread's.
+  std::shared_ptr<SpeechThread> speechThread() {
+    std::lock_guard lock(mutex_);
+    if (!thread_) thread_ = std::make_shared<SpeechThread>();
+    return thread_;
+  }
+
+  std::mutex mutex_;
+  // Shared with the voices, which may outlive the engine: the thread ends
+  // with the engine (releasing the voices left), and a voice's operations
+  // after that are refused.
+  std::shared_ptr<SpeechThread> thread_;
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
-// The SAPI 5 speech engine: one SpVoice per voice.
+// The SAPI 5 speech engine: one SpVoice per voice, every one of them made,
+// used and released on the engine's one speech thread.
 
 #include <memory>
 

@@ -1,12 +1,20 @@
 // A small Windows-side eye for the end-to-end test: it reads what X cannot
 // tell about another process's windows (styles, enabled state, the texts of
-// a message box) and presses a message box's button. One JSON line out.
+// a message box), presses a message box's button and reads what a process
+// holds. One JSON line out.
 //
 //   probe window <caption>          the top-level window with that caption
 //   probe box <caption>             the message box with that caption
 //   probe press <caption> <button>  posts the button's command to that box
+//   probe child <caption> <text>    the child window with that text, in the
+//                                   client coordinates of its parent
+//   probe process <name.exe>        private bytes, handles and threads of
+//                                   the process of that name
 
 #include <windows.h>
+
+#include <psapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
@@ -89,6 +97,85 @@ int printBox(HWND box) {
   return 0;
 }
 
+int printChild(HWND top, const std::wstring& text) {
+  HWND child = top ? FindWindowExW(top, nullptr, nullptr, text.c_str()) : nullptr;
+  if (!child) {
+    std::printf("{\"found\": false}\n");
+    return 1;
+  }
+  RECT rc;
+  GetWindowRect(child, &rc);
+  MapWindowPoints(HWND_DESKTOP, top, reinterpret_cast<POINT*>(&rc), 2);
+  std::printf("{\"found\": true, \"left\": %ld, \"top\": %ld}\n", rc.left, rc.top);
+  return 0;
+}
+
+// Wine reports no handle count for another process: its handles are counted
+// by duplicating each possible value (Wine's handles are small multiples of 4).
+DWORD countHandles(HANDLE process) {
+  DWORD count = 0;
+  DWORD misses = 0;
+  for (ULONG_PTR value = 4; misses < 4096; value += 4) {
+    HANDLE copy = nullptr;
+    if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0,
+                        FALSE, DUPLICATE_SAME_ACCESS)) {
+      CloseHandle(copy);
+      ++count;
+      misses = 0;
+    } else if (GetLastError() == ERROR_INVALID_HANDLE) {
+      ++misses;
+    } else {
+      ++count;  // a handle that cannot be duplicated (a console one, say)
+      misses = 0;
+    }
+  }
+  return count;
+}
+
+int printProcess(const std::wstring& name) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  DWORD id = 0;
+  DWORD threads = 0;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    if (lstrcmpiW(entry.szExeFile, name.c_str()) == 0) {
+      id = entry.th32ProcessID;
+      threads = entry.cntThreads;
+      break;
+    }
+  }
+  CloseHandle(snapshot);
+  HANDLE process =
+      id ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_DUP_HANDLE, FALSE, id)
+         : nullptr;
+  PROCESS_MEMORY_COUNTERS_EX memory{};
+  memory.cb = sizeof memory;
+  DWORD handles = 0;
+  const bool read =
+      process &&
+      GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                           sizeof memory) &&
+      GetProcessHandleCount(process, &handles);
+  if (!read) {
+    if (process) CloseHandle(process);
+    std::printf("{\"found\": false}\n");
+    return 1;
+  }
+  // Wine fills neither PrivateUsage nor the handle count for another process:
+  // its PagefileUsage (the process's anonymous memory) stands in for the
+  // private bytes, and the handles are counted.
+  const unsigned long long privateBytes =
+      memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
+  std::printf(
+      "{\"found\": true, \"pid\": %lu, \"privateBytes\": %llu, \"handles\": %lu, "
+      "\"threads\": %lu}\n",
+      id, privateBytes, handles ? handles : countHandles(process), threads);
+  CloseHandle(process);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -105,6 +192,12 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("{\"pressed\": %s}\n", posted ? "true" : "false");
     return posted ? 0 : 1;
   }
-  std::fprintf(stderr, "usage: probe window|box <caption> | press <caption> <button>\n");
+  if (argc >= 4 && std::wstring(argv[1]) == L"child") {
+    return printChild(FindWindowW(nullptr, argv[2]), argv[3]);
+  }
+  if (argc >= 3 && std::wstring(argv[1]) == L"process") return printProcess(argv[2]);
+  std::fprintf(stderr,
+               "usage: probe window|box <caption> | press <caption> <button> | "
+               "child <caption> <text> | process <name.exe>\n");
   return 2;
 }
