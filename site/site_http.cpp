@@ -282,8 +282,10 @@ bool RequestReader::readBody(SiteRequest& request, int& status) {
 Exchange serveOne(RequestReader& reader, const SiteRoutes& routes,
                   const std::function<bool(std::string_view)>& sendInterim) {
   return serveOne(
-      reader, [&routes](const SiteRequest& request,
-                        SiteResponse& response) { routes.dispatch(request, response); },
+      reader,
+      [&routes](const SiteRequest& request, SiteResponse& response) {
+        routes.dispatch(request, response);
+      },
       sendInterim);
 }
 

@@ -95,8 +95,8 @@ void HttpServer::stop() {
 
 std::size_t HttpServer::openConnections() const {
   const std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<std::size_t>(std::count_if(
-      connections_.begin(), connections_.end(), [](const auto& c) { return !c->finished; }));
+  return static_cast<std::size_t>(std::count_if(connections_.begin(), connections_.end(),
+                                                [](const auto& c) { return !c->finished; }));
 }
 
 void HttpServer::acceptLoop() {

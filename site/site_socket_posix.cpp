@@ -76,8 +76,8 @@ Socket listenOn(const std::string& host, int port, std::string& reason) {
   const std::unique_ptr<addrinfo, AddressListDeleter> list(found);
   int error = EADDRNOTAVAIL;
   for (const addrinfo* info = found; info != nullptr; info = info->ai_next) {
-    Socket candidate(handleOf(
-        socket(info->ai_family, info->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, info->ai_protocol)));
+    Socket candidate(handleOf(socket(
+        info->ai_family, info->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, info->ai_protocol)));
     if (!candidate) {
       error = errno;
       continue;

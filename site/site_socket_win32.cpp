@@ -101,8 +101,8 @@ Socket listenOn(const std::string& host, int port, std::string& reason) {
     // On Windows another program may otherwise bind the same port (with
     // SO_REUSEADDR) and take requests meant for the site.
     const BOOL yes = TRUE;
-    setsockopt(raw(candidate), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
-               reinterpret_cast<const char*>(&yes), sizeof yes);
+    setsockopt(raw(candidate), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
+               sizeof yes);
     if (::bind(raw(candidate), info->ai_addr, static_cast<int>(info->ai_addrlen)) != 0 ||
         listen(raw(candidate), SOMAXCONN) != 0 || !makeNonBlocking(candidate)) {
       error = WSAGetLastError();
