@@ -183,6 +183,7 @@ void HttpServer::serve(Connection& connection) {
   };
 
   bool expired = false;
+  bool cutOff = false;  // dropped, or stopping: the request is left unanswered
   bool receivedAny = false;
   const http::RequestReader* self = nullptr;
   http::RequestReader reader(
@@ -199,6 +200,7 @@ void HttpServer::serve(Connection& connection) {
           const Wait wait = mayWait(until, slice);
           if (wait != Wait::Go) {
             expired = wait == Wait::Expired;
+            cutOff = wait == Wait::End;
             return -1;
           }
           if (net::waitReadable(socket, slice) == net::Ready::Failed) return -1;
@@ -232,7 +234,7 @@ void HttpServer::serve(Connection& connection) {
     exchange.response.status = 408;
     addErrorPage(exchange.response);
   }
-  if (!exchange.answered || connection.dropped) return;
+  if (!exchange.answered || cutOff) return;
   // Logged before the answer goes out, so whoever has the answer finds the line.
   if (log_)
     log_(formatLogLine(std::time(nullptr), address_, exchange.request.method, exchange.request.path,
