@@ -32,8 +32,8 @@ struct HttpServer::Connection {
   net::Socket socket;
   const Clock::time_point began = Clock::now();
   std::thread thread;
-  std::atomic<bool> headDone{false};
-  std::atomic<bool> dropped{false};  // to end at once, making room for a newer one
+  std::atomic<bool> answering{false};  // the request is read
+  std::atomic<bool> dropped{false};    // to end at once, making room for a newer one
   std::atomic<bool> finished{false};
 };
 
@@ -115,20 +115,35 @@ void HttpServer::acceptLoop() {
 }
 
 void HttpServer::admit(net::Socket client) {
-  const std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
   std::size_t live = 0;
-  Connection* oldestWaiting = nullptr;
-  // In the order accepted, so the first still waiting for its head is the oldest.
+  std::size_t dropped = 0;
+  Connection* oldestReading = nullptr;
+  // In the order accepted, so the first still reading its request is the oldest.
   for (const auto& connection : connections_) {
-    if (connection->dropped || connection->finished) continue;
+    if (connection->finished) continue;
+    if (connection->dropped) {
+      ++dropped;
+      continue;
+    }
     ++live;
-    if (!oldestWaiting && !connection->headDone) oldestWaiting = connection.get();
+    if (!oldestReading && !connection->answering) oldestReading = connection.get();
   }
   if (live >= bounds_.maxConnections) {
-    // Every connection is past its head (each is then near its end), or the
-    // dropped ones have not gone yet: the newcomer is closed unanswered.
-    if (!oldestWaiting || connections_.size() >= 2 * bounds_.maxConnections) return;
-    oldestWaiting->dropped = true;
+    // Every connection is being answered, each then near its end: the
+    // newcomer is closed unanswered.
+    if (!oldestReading) return;
+    oldestReading->dropped = true;
+    ++dropped;
+    // Its thread wakes and ends at once. Its socket is closed under the lock
+    // (see below), so it is still open here.
+    net::shutdownBoth(oldestReading->socket);
+  }
+  if (dropped >= bounds_.maxConnections) {
+    // A flood of connections: the dropped ones end before more threads start.
+    lock.unlock();
+    joinDropped();
+    lock.lock();
   }
   connections_.push_back(std::make_unique<Connection>(std::move(client)));
   Connection& connection = *connections_.back();
@@ -140,12 +155,26 @@ void HttpServer::admit(net::Socket client) {
         // Out of memory answering one client: that client is dropped, the
         // server goes on.
       }
+      const std::lock_guard<std::mutex> lock(mutex_);
       connection.socket.reset();
       connection.finished = true;
     });
   } catch (const std::system_error&) {
     connections_.pop_back();
   }
+}
+
+void HttpServer::joinDropped() {
+  std::list<std::unique_ptr<Connection>> dropped;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = connections_.begin(); it != connections_.end();) {
+      const auto next = std::next(it);
+      if ((*it)->dropped) dropped.splice(dropped.end(), connections_, it);
+      it = next;
+    }
+  }
+  for (const auto& connection : dropped) connection->thread.join();
 }
 
 void HttpServer::reapFinished() {
@@ -189,7 +218,6 @@ void HttpServer::serve(Connection& connection) {
   http::RequestReader reader(
       [&](char* buffer, std::size_t size) -> long {
         const bool head = self->readingHead();
-        if (!head) connection.headDone = true;
         const auto until = connection.began + (head ? bounds_.headTime : bounds_.requestTime);
         while (true) {
           const long received = net::receiveSome(socket, buffer, size);
@@ -226,7 +254,7 @@ void HttpServer::serve(Connection& connection) {
   };
 
   http::Exchange exchange = http::serveOne(reader, handle_, sendAll);
-  connection.headDone = true;
+  connection.answering = true;
   // Too slow: whatever was understood so far, the answer is that time ran out.
   if (expired && (exchange.answered || receivedAny)) {
     exchange.answered = true;
@@ -234,7 +262,7 @@ void HttpServer::serve(Connection& connection) {
     exchange.response.status = 408;
     addErrorPage(exchange.response);
   }
-  if (!exchange.answered || cutOff) return;
+  if (!exchange.answered || cutOff || connection.dropped) return;
   // Logged before the answer goes out, so whoever has the answer finds the line.
   if (log_)
     log_(formatLogLine(std::time(nullptr), address_, exchange.request.method, exchange.request.path,

@@ -26,8 +26,8 @@ class HttpServer {
   using LogSink = std::function<void(const std::string& line)>;
 
   struct Bounds {
-    // More connections than this at once: the one that has waited longest for
-    // its request head is dropped for the newcomer.
+    // More connections than this at once: the oldest one still sending its
+    // request is dropped for the newcomer.
     std::size_t maxConnections = 200;
     // From the connection's start to the end of its request head; past it the
     // client is answered 408 (or dropped when it sent nothing).
@@ -65,6 +65,7 @@ class HttpServer {
   void acceptLoop();
   void admit(net::Socket client);
   void reapFinished();
+  void joinDropped();
   void serve(Connection& connection);
 
   const http::Handler handle_;

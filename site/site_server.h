@@ -64,8 +64,8 @@ class SiteServer {
   // all, are refused with 431.
   static constexpr std::size_t MaxHeaderCount = 100;
   static constexpr std::size_t MaxHeaderBytes = 64 * 1024;
-  // Connections open at once; past it the one that has waited longest for
-  // its request head makes room.
+  // Connections open at once; past it the oldest one still sending its
+  // request makes room.
   static constexpr std::size_t MaxConnections = 200;
   // From a connection's start to the end of its request head (408 past it).
   static constexpr int RequestHeadSeconds = 5;

@@ -89,5 +89,8 @@ long sendSome(const Socket& socket, const char* bytes, std::size_t size);
 
 // Sends the peer an end of stream; reading goes on.
 void shutdownSending(const Socket& socket);
+// Ends the connection both ways; a thread waiting on it wakes up. The caller
+// must make sure the socket is not closed meanwhile.
+void shutdownBoth(const Socket& socket);
 
 }  // namespace zandrel::site::net

@@ -157,4 +157,8 @@ void shutdownSending(const Socket& socket) {
   shutdown(fd(socket), SHUT_WR);
 }
 
+void shutdownBoth(const Socket& socket) {
+  shutdown(fd(socket), SHUT_RDWR);
+}
+
 }  // namespace zandrel::site::net

@@ -164,4 +164,8 @@ void shutdownSending(const Socket& socket) {
   shutdown(raw(socket), SD_SEND);
 }
 
+void shutdownBoth(const Socket& socket) {
+  shutdown(raw(socket), SD_BOTH);
+}
+
 }  // namespace zandrel::site::net

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "site_http_server.h"
 #include "site_images.h"
 #include "site_pages.h"
 #include "site_questions.h"
@@ -425,6 +427,36 @@ TEST(SiteServer, StopsPromptlyWithIdleAndHalfSentRequestsOpen) {
   // The port is free again.
   SiteServer again(Subject::One, {}, nullptr);
   EXPECT_TRUE(again.bind("127.0.0.1", port, reason)) << reason;
+}
+
+// True once the server has closed `sock` (within `limitMs`).
+bool closedByServer(int sock, int limitMs) {
+  pollfd wait{sock, POLLIN, 0};
+  char byte;
+  return poll(&wait, 1, limitMs) == 1 && recv(sock, &byte, 1, MSG_DONTWAIT) <= 0;
+}
+
+TEST(HttpServer, PastItsConnectionBoundTheOldestUnfinishedRequestMakesRoom) {
+  HttpServer::Bounds bounds;
+  bounds.maxConnections = 10;
+  HttpServer server(
+      [](const SiteRequest&, SiteResponse& response) {
+        response.contentType = "text/plain";
+        response.body = "ok";
+      },
+      nullptr, bounds);
+  std::string reason;
+  ASSERT_TRUE(server.bind("127.0.0.1", 0, reason)) << reason;
+  ASSERT_TRUE(server.start());
+  std::vector<int> quiet;
+  for (int i = 0; i < 30; ++i) quiet.push_back(openConnection(server.port(), "GET / HTTP/1.1\r\n"));
+  EXPECT_EQ(statusLine(rawExchange(server.port(), "GET / HTTP/1.1\r\n\r\n")), "HTTP/1.1 200 OK");
+  // The oldest made room; the newest are still open.
+  for (int i = 0; i < 20; ++i) EXPECT_TRUE(closedByServer(quiet[i], 1000)) << i;
+  for (int i = 22; i < 30; ++i) EXPECT_FALSE(closedByServer(quiet[i], 0)) << i;
+  EXPECT_LE(server.openConnections(), bounds.maxConnections);
+  server.stop();
+  for (const int sock : quiet) close(sock);
 }
 
 }  // namespace
