@@ -135,6 +135,8 @@ int run(const std::vector<std::string>& args) {
     }
     if (failed) break;
   }
+  // Both hosts wind down at once, so stopping takes one host's grace, not two.
+  for (Host& host : hosts) host.server->requestStop();
   for (Host& host : hosts) host.server->stop();
   if (code == 0) log.write(std::string(Program) + ": stopped");
   return code;

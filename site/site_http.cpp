@@ -41,7 +41,7 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
-// The methods cpp-httplib knows; it answers any other with 400, and so do we.
+// The methods of HTTP/1.1 (and HTTP/2's preface); any other is answered 400.
 bool isKnownMethod(std::string_view method) {
   static constexpr std::array<std::string_view, 10> Known = {
       "GET", "HEAD", "POST", "PUT", "DELETE", "CONNECT", "OPTIONS", "TRACE", "PATCH", "PRI"};
@@ -86,7 +86,7 @@ RequestReader::Line RequestReader::readLine(std::size_t maxLength, std::string& 
     if (newline != std::string::npos) {
       const std::size_t begin = start_;
       start_ = newline + 1;
-      // Lines end with CRLF; a bare LF is refused, as cpp-httplib does.
+      // Lines end with CRLF; a bare LF is refused.
       if (newline == begin || buffer_[newline - 1] != '\r') return Line::Malformed;
       if (newline - 1 - begin > maxLength) return Line::TooLong;
       line.assign(buffer_, begin, newline - 1 - begin);
@@ -134,6 +134,13 @@ bool RequestReader::parseRequestLine(const std::string& line, SiteRequest& reque
 }
 
 RequestReader::Head RequestReader::readHead(SiteRequest& request, int& status) {
+  readingHead_ = true;
+  const Head head = readHeadFields(request, status);
+  readingHead_ = false;
+  return head;
+}
+
+RequestReader::Head RequestReader::readHeadFields(SiteRequest& request, int& status) {
   request = SiteRequest{};
   chunked_ = false;
   contentLength_ = 0;
@@ -274,6 +281,16 @@ bool RequestReader::readBody(SiteRequest& request, int& status) {
 
 Exchange serveOne(RequestReader& reader, const SiteRoutes& routes,
                   const std::function<bool(std::string_view)>& sendInterim) {
+  return serveOne(
+      reader,
+      [&routes](const SiteRequest& request, SiteResponse& response) {
+        routes.dispatch(request, response);
+      },
+      sendInterim);
+}
+
+Exchange serveOne(RequestReader& reader, const Handler& handle,
+                  const std::function<bool(std::string_view)>& sendInterim) {
   Exchange exchange;
   int status = 0;
   const RequestReader::Head head = reader.readHead(exchange.request, status);
@@ -290,7 +307,7 @@ Exchange serveOne(RequestReader& reader, const SiteRoutes& routes,
     exchange.response.status = status;
   } else {
     try {
-      routes.dispatch(exchange.request, exchange.response);
+      handle(exchange.request, exchange.response);
     } catch (const std::exception&) {
       exchange.response = SiteResponse{};
       exchange.response.status = 500;
@@ -318,6 +335,8 @@ std::string_view reasonPhrase(int status) {
       return "Not Found";
     case 405:
       return "Method Not Allowed";
+    case 408:
+      return "Request Timeout";
     case 411:
       return "Length Required";
     case 413:

@@ -1,8 +1,8 @@
 #pragma once
-// The HTTP/1.1 side of the Windows exam server, kept free of sockets so that
-// it is the same code under test on Linux: reading one request from a byte
-// stream with bounded sizes, answering it through SiteRoutes, and writing the
-// answer. One request per connection; every answer closes the connection.
+// The HTTP/1.1 side of the exam server, kept free of sockets: reading one
+// request from a byte stream with bounded sizes, answering it through a
+// handler (SiteRoutes), and writing the answer. One request per connection;
+// every answer closes the connection.
 
 #include <cstddef>
 #include <functional>
@@ -37,6 +37,8 @@ class RequestReader {
   };
   // Reads the request line and the header fields.
   Head readHead(SiteRequest& request, int& status);
+  // True while readHead reads (the server gives the head less time than the body).
+  bool readingHead() const { return readingHead_; }
 
   // After a Complete head: true when the request announces a body (a
   // Content-Length above 0, or chunked).
@@ -50,6 +52,7 @@ class RequestReader {
 
  private:
   enum class Line { Ok, TooLong, Malformed, Closed };
+  Head readHeadFields(SiteRequest& request, int& status);
   Line readLine(std::size_t maxLength, std::string& line);
   bool readBytes(std::size_t count, std::string& into);
   bool fill();
@@ -66,6 +69,7 @@ class RequestReader {
   bool chunked_ = false;
   std::size_t contentLength_ = 0;
   bool expectsContinue_ = false;
+  bool readingHead_ = false;
 };
 
 // One request read and answered: what to log and what to send.
@@ -75,8 +79,12 @@ struct Exchange {
   SiteResponse response;
 };
 
-// Reads one request and answers it through `routes`. `sendInterim` sends the
+using Handler = std::function<void(const SiteRequest&, SiteResponse&)>;
+
+// Reads one request and answers it through `handle`. `sendInterim` sends the
 // "100 Continue" a client may wait for before its body; false when it failed.
+Exchange serveOne(RequestReader& reader, const Handler& handle,
+                  const std::function<bool(std::string_view)>& sendInterim);
 Exchange serveOne(RequestReader& reader, const SiteRoutes& routes,
                   const std::function<bool(std::string_view)>& sendInterim);
 

@@ -273,6 +273,9 @@ std::string renderErrorPage(int status) {
     case 413:
       what = "请求内容过大";
       break;
+    case 408:
+      what = "请求超时";
+      break;
     case 411:
       what = "请求缺少内容长度";
       break;

@@ -1,9 +1,8 @@
 #pragma once
 // What the exam site answers, apart from any HTTP library: the route table of
 // one host (exam page, hand-in and score page, pictures, short addresses) and
-// the handed-in results it keeps. The Linux server (cpp-httplib) and the
-// Windows server (Winsock) both answer through this table, so the two serve
-// the same pages byte for byte.
+// the handed-in results it keeps. The server answers through this table on
+// Linux and on Windows, so both serve the same pages byte for byte.
 
 #include <cstddef>
 #include <deque>

@@ -1,5 +1,6 @@
 #include "site_server.h"
 
+#include "site_http_server.h"
 #include "site_text.h"
 
 namespace zandrel::site {
@@ -28,6 +29,68 @@ std::string formatAddress(std::string_view host, int port) {
     address.append(host);
   }
   return address.append(":").append(std::to_string(port));
+}
+
+std::string describeBindFailure(const std::string& host, int port) {
+  const net::Library library;
+  if (!library.ready()) return "sockets are not available";
+  std::string reason;
+  const net::Socket probe = net::listenOn(host, port, reason);
+  return probe ? "cannot bind" : reason;
+}
+
+namespace {
+
+HttpServer::Bounds siteBounds() {
+  HttpServer::Bounds bounds;
+  bounds.maxConnections = SiteServer::MaxConnections;
+  bounds.headTime = std::chrono::seconds(SiteServer::RequestHeadSeconds);
+  bounds.limits.maxHeaderCount = SiteServer::MaxHeaderCount;
+  bounds.limits.maxHeaderBytes = SiteServer::MaxHeaderBytes;
+  bounds.limits.maxBody = SiteServer::MaxRequestBody;
+  bounds.limits.maxFormBody = SiteServer::MaxFormBody;
+  return bounds;
+}
+
+}  // namespace
+
+class SiteServer::Impl {
+ public:
+  Impl(Subject subject, std::vector<Question> exam, LogSink log)
+      : routes_(subject, std::move(exam)),
+        server_([this](const SiteRequest& request,
+                       SiteResponse& response) { routes_.dispatch(request, response); },
+                std::move(log), siteBounds()) {}
+
+  SiteRoutes routes_;
+  HttpServer server_;
+};
+
+SiteServer::SiteServer(Subject subject, std::vector<Question> exam, LogSink log)
+    : impl_(std::make_unique<Impl>(subject, std::move(exam), std::move(log))) {}
+
+SiteServer::~SiteServer() = default;
+
+bool SiteServer::bind(const std::string& host, int port, std::string& reason) {
+  return impl_->server_.bind(host, port, reason);
+}
+const std::string& SiteServer::address() const {
+  return impl_->server_.address();
+}
+int SiteServer::port() const {
+  return impl_->server_.port();
+}
+bool SiteServer::start() {
+  return impl_->server_.start();
+}
+void SiteServer::requestStop() {
+  impl_->server_.requestStop();
+}
+void SiteServer::stop() {
+  impl_->server_.stop();
+}
+bool SiteServer::failed() const {
+  return impl_->server_.failed();
 }
 
 }  // namespace zandrel::site

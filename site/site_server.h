@@ -1,8 +1,8 @@
 #pragma once
 // One host of the exam site: the mock exam of one subject at /kaoshi/, its
 // result at /score/ and the pictures at /img/ (see SiteRoutes), served on
-// threads of its own. Every request is logged as one line. On Linux the
-// server is cpp-httplib; on Windows a small HTTP/1.1 server over Winsock.
+// threads of its own (HttpServer, the same on Linux and Windows). Every
+// request is logged as one line.
 
 #include <cstddef>
 #include <ctime>
@@ -47,16 +47,28 @@ class SiteServer {
   // Serves on threads of its own and returns once connections are accepted;
   // false when serving could not begin.
   bool start();
-  // Stops accepting, lets the requests in progress finish and joins the threads.
+  // Stops accepting and gives the requests in progress a moment (a fraction of
+  // a second) to finish; returns at once. stop() then waits for them.
+  void requestStop();
+  // Stops as requestStop() does and joins the threads: returns within a
+  // second, whatever the clients do.
   void stop();
   // True when serving ended without stop() being asked for.
   bool failed() const;
 
   static constexpr std::size_t MaxStoredResults = SiteRoutes::MaxStoredResults;
   static constexpr std::size_t MaxRequestBody = 64 * 1024;
-  // cpp-httplib refuses a url-encoded form longer than this with 413; the
-  // Windows server does the same, so a hand-in behaves alike on both.
+  // A url-encoded form longer than this is refused with 413.
   static constexpr std::size_t MaxFormBody = 8192;
+  // Header fields of one request: more of them, or more bytes of them in
+  // all, are refused with 431.
+  static constexpr std::size_t MaxHeaderCount = 100;
+  static constexpr std::size_t MaxHeaderBytes = 64 * 1024;
+  // Connections open at once; past it the oldest one still sending its
+  // request makes room.
+  static constexpr std::size_t MaxConnections = 200;
+  // From a connection's start to the end of its request head (408 past it).
+  static constexpr int RequestHeadSeconds = 5;
 
  private:
   class Impl;

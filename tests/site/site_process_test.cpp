@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -23,6 +22,7 @@
 #include <vector>
 
 #include "app/exam_addresses.h"
+#include "test_http_client.h"
 
 extern char** environ;
 
@@ -157,8 +157,7 @@ TEST_P(SiteProcess, ServesBothHostsLogsRequestsAndStopsOnTheSignal) {
   EXPECT_NE(port1, port4);
 
   for (const int port : {port1, port4}) {
-    httplib::Client client("127.0.0.1", port);
-    const auto response = client.Get("/kaoshi/");
+    const auto response = zandrel::site::testing::Client(port).Get("/kaoshi/");
     ASSERT_TRUE(response);
     EXPECT_EQ(response->status, 200);
     EXPECT_NE(response->body.find(port == port1 ? "科目一 全真模拟考试" : "科目四 全真模拟考试"),

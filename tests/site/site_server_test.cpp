@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -13,11 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "site_http_server.h"
 #include "site_images.h"
 #include "site_pages.h"
 #include "site_questions.h"
 #include "site_server.h"
 #include "site_text.h"
+#include "test_http_client.h"
 
 namespace zandrel::site {
 namespace {
@@ -67,44 +68,9 @@ std::vector<Div> titleDivs(const std::string& page) {
   return matches;
 }
 
-// Sends raw bytes. With `awaitReply`, returns what comes back until the server
-// closes or, once a whole response head has come, goes quiet (5 s at most);
-// otherwise closes right after sending. The sending side stays open while
-// waiting: httplib takes a half-closed client for gone and does not answer.
-std::string rawExchange(int port, const std::string& bytes, bool awaitReply = true) {
-  const int sock = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string reply;
-  if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-      const ssize_t n = send(sock, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) break;  // the server may close early on an oversized request
-      sent += static_cast<std::size_t>(n);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    char buffer[4096];
-    while (awaitReply && std::chrono::steady_clock::now() < deadline) {
-      pollfd wait{sock, POLLIN, 0};
-      if (poll(&wait, 1, 200) <= 0) {
-        if (reply.find("\r\n\r\n") != std::string::npos) break;
-        continue;
-      }
-      const ssize_t n = recv(sock, buffer, sizeof buffer, 0);
-      if (n <= 0) break;
-      reply.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-  close(sock);
-  return reply;
-}
-
-std::string statusLine(const std::string& reply) {
-  return reply.substr(0, reply.find("\r\n"));
-}
+using testing::Client;
+using testing::rawExchange;
+using testing::statusLine;
 
 class SiteServerTest : public ::testing::Test {
  protected:
@@ -128,11 +94,7 @@ class SiteServerTest : public ::testing::Test {
     }
   }
 
-  httplib::Client client(Subject subject) {
-    httplib::Client c("127.0.0.1", servers_[subject]->port());
-    c.set_read_timeout(5);
-    return c;
-  }
+  Client client(Subject subject) { return Client(servers_[subject]->port()); }
 
   // True once a log line equal to `line` after its time stamp appears (1 s at most).
   bool logged(const std::string& rest) {
@@ -151,21 +113,21 @@ class SiteServerTest : public ::testing::Test {
   // Hands in `exam` with the first `right` answers right and the rest wrong;
   // returns the result cookie ("name=token").
   std::string handIn(Subject subject, int right) {
-    httplib::Params form;
+    Fields form;
     const auto& exam = exams_[subject];
     for (std::size_t i = 0; i < exam.size(); ++i) {
       const std::size_t letter = static_cast<int>(i) < right
                                      ? exam[i].answer
                                      : (exam[i].answer + 1) % exam[i].choices.size();
-      form.emplace(exam[i].id, choiceLetter(letter));
+      form.emplace_back(exam[i].id, choiceLetter(letter));
     }
     auto c = client(subject);
     const auto response = c.Post("/score/", form);
     EXPECT_TRUE(response);
     if (!response) return {};
     EXPECT_EQ(response->status, 303);
-    EXPECT_EQ(response->get_header_value("Location"), "/score/");
-    const std::string cookie = response->get_header_value("Set-Cookie");
+    EXPECT_EQ(response->header("Location"), "/score/");
+    const std::string cookie = response->header("Set-Cookie");
     EXPECT_NE(cookie.find("; Path=/score/; HttpOnly"), std::string::npos) << cookie;
     return cookie.substr(0, cookie.find(';'));
   }
@@ -177,7 +139,7 @@ class SiteServerTest : public ::testing::Test {
     EXPECT_TRUE(response);
     if (!response) return {};
     EXPECT_EQ(response->status, 200);
-    EXPECT_EQ(response->get_header_value("Cache-Control"), "no-store");
+    EXPECT_EQ(response->header("Cache-Control"), "no-store");
     return response->body;
   }
 
@@ -195,9 +157,9 @@ TEST_F(SiteServerTest, ExamPageHasTheHeaderAndTheQuestionAsItsOnlyTitleDivs) {
     const auto response = c.Get("/kaoshi/");
     ASSERT_TRUE(response);
     EXPECT_EQ(response->status, 200);
-    EXPECT_EQ(response->get_header_value("Content-Type"), "text/html; charset=utf-8");
+    EXPECT_EQ(response->header("Content-Type"), "text/html; charset=utf-8");
     // A reload must reach the server (the end-to-end tests count the requests).
-    EXPECT_EQ(response->get_header_value("Cache-Control"), "no-store");
+    EXPECT_EQ(response->header("Cache-Control"), "no-store");
 
     const std::vector<Div> matches = titleDivs(response->body);
     ASSERT_EQ(matches.size(), 2u);
@@ -273,7 +235,7 @@ TEST_F(SiteServerTest, HandInWithoutAnswersOrWithJunkIsScoredNotRejected) {
   auto response = c.Post("/score/", "", "application/x-www-form-urlencoded");
   ASSERT_TRUE(response);
   EXPECT_EQ(response->status, 303);
-  std::string cookie = response->get_header_value("Set-Cookie");
+  std::string cookie = response->header("Set-Cookie");
   std::string page = scorePage(Subject::One, cookie.substr(0, cookie.find(';')));
   EXPECT_NE(page.find("<b>0</b> 分，成绩不合格"), std::string::npos);
   EXPECT_NE(page.find("未答 50 题"), std::string::npos);
@@ -289,17 +251,17 @@ TEST_F(SiteServerTest, AddressesPicturesAndUnknownPaths) {
   auto response = c.Get("/kaoshi");
   ASSERT_TRUE(response);
   EXPECT_EQ(response->status, 301);
-  EXPECT_EQ(response->get_header_value("Location"), "/kaoshi/");
+  EXPECT_EQ(response->header("Location"), "/kaoshi/");
   response = c.Get("/");
   ASSERT_TRUE(response);
   EXPECT_EQ(response->status, 302);
-  EXPECT_EQ(response->get_header_value("Location"), "/kaoshi/");
+  EXPECT_EQ(response->header("Location"), "/kaoshi/");
 
   for (const SiteImage& image : siteImages()) {
     response = c.Get(imagePath(image.name));
     ASSERT_TRUE(response);
     EXPECT_EQ(response->status, 200) << image.name;
-    EXPECT_EQ(response->get_header_value("Content-Type"), "image/svg+xml");
+    EXPECT_EQ(response->header("Content-Type"), "image/svg+xml");
     EXPECT_EQ(response->body.rfind("<svg", 0), 0u);
   }
 
@@ -346,11 +308,15 @@ TEST_F(SiteServerTest, MalformedAndOversizedRequestsAreAnsweredAndServingGoesOn)
   EXPECT_EQ(statusLine(rawExchange(port, "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\nX-Big: " +
                                              std::string(100 * 1024, 'a') + "\r\n\r\n")),
             "HTTP/1.1 400 Bad Request");
+  // More header fields than allowed, or more bytes of them.
   std::string manyHeaders = "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\n";
   for (int i = 0; i < 5000; ++i) manyHeaders += "X-H" + std::to_string(i) + ": v\r\n";
-  // Answered one way or the other, but answered.
-  EXPECT_EQ(statusLine(rawExchange(port, manyHeaders + "Connection: close\r\n\r\n")).substr(0, 9),
-            "HTTP/1.1 ");
+  EXPECT_EQ(statusLine(rawExchange(port, manyHeaders + "\r\n")),
+            "HTTP/1.1 431 Request Header Fields Too Large");
+  std::string largeHeaders = "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\n";
+  for (int i = 0; i < 20; ++i) largeHeaders += "X-H: " + std::string(4000, 'v') + "\r\n";
+  EXPECT_EQ(statusLine(rawExchange(port, largeHeaders + "\r\n")),
+            "HTTP/1.1 431 Request Header Fields Too Large");
   EXPECT_EQ(
       statusLine(rawExchange(port, "GET /" + std::string(100 * 1024, 'k') + " HTTP/1.1\r\n\r\n")),
       "HTTP/1.1 414 URI Too Long");
@@ -426,21 +392,71 @@ TEST(SiteServer, BindReportsAnAddressInUse) {
   // `first` is bound but never started: destroying it must release the port.
 }
 
-TEST(SiteServer, StopsPromptlyWithAnIdleConnectionOpen) {
+// Connects to the loopback `port` and sends `bytes`; the connection stays open.
+int openConnection(int port, const std::string& bytes) {
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(send(sock, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(bytes.size()));
+  return sock;
+}
+
+TEST(SiteServer, StopsPromptlyWithIdleAndHalfSentRequestsOpen) {
   auto server = std::make_unique<SiteServer>(Subject::One, std::vector<Question>{}, nullptr);
   std::string reason;
   ASSERT_TRUE(server->bind("127.0.0.1", 0, reason));
   ASSERT_TRUE(server->start());
-  httplib::Client c("127.0.0.1", server->port());
-  c.set_keep_alive(true);
-  ASSERT_TRUE(c.Get("/kaoshi/"));
+  const int port = server->port();
+  std::vector<int> open;
+  for (int i = 0; i < 10; ++i) {
+    open.push_back(openConnection(port, ""));
+    open.push_back(openConnection(port, "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\n"));
+    open.push_back(openConnection(port, "POST /score/ HTTP/1.1\r\nContent-Length: 10\r\n\r\nk"));
+  }
+  // Served all the same.
+  EXPECT_EQ(statusLine(rawExchange(port, "GET /kaoshi/ HTTP/1.1\r\n\r\n")), "HTTP/1.1 200 OK");
   const auto before = std::chrono::steady_clock::now();
   server->stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(4));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
   EXPECT_FALSE(server->failed());
+  for (const int sock : open) close(sock);
   // The port is free again.
   SiteServer again(Subject::One, {}, nullptr);
-  EXPECT_TRUE(again.bind("127.0.0.1", server->port(), reason)) << reason;
+  EXPECT_TRUE(again.bind("127.0.0.1", port, reason)) << reason;
+}
+
+// True once the server has closed `sock` (within `limitMs`).
+bool closedByServer(int sock, int limitMs) {
+  pollfd wait{sock, POLLIN, 0};
+  char byte;
+  return poll(&wait, 1, limitMs) == 1 && recv(sock, &byte, 1, MSG_DONTWAIT) <= 0;
+}
+
+TEST(HttpServer, PastItsConnectionBoundTheOldestUnfinishedRequestMakesRoom) {
+  HttpServer::Bounds bounds;
+  bounds.maxConnections = 10;
+  HttpServer server(
+      [](const SiteRequest&, SiteResponse& response) {
+        response.contentType = "text/plain";
+        response.body = "ok";
+      },
+      nullptr, bounds);
+  std::string reason;
+  ASSERT_TRUE(server.bind("127.0.0.1", 0, reason)) << reason;
+  ASSERT_TRUE(server.start());
+  std::vector<int> quiet;
+  for (int i = 0; i < 30; ++i) quiet.push_back(openConnection(server.port(), "GET / HTTP/1.1\r\n"));
+  EXPECT_EQ(statusLine(rawExchange(server.port(), "GET / HTTP/1.1\r\n\r\n")), "HTTP/1.1 200 OK");
+  // The oldest made room; the newest are still open.
+  for (int i = 0; i < 20; ++i) EXPECT_TRUE(closedByServer(quiet[i], 1000)) << i;
+  for (int i = 22; i < 30; ++i) EXPECT_FALSE(closedByServer(quiet[i], 0)) << i;
+  EXPECT_LE(server.openConnections(), bounds.maxConnections);
+  server.stop();
+  for (const int sock : quiet) close(sock);
 }
 
 }  // namespace

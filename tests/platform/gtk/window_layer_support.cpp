@@ -1,5 +1,6 @@
-// httplib first: Xlib defines macros (Success, None, Status) that clash with it.
+// Before Xlib, whose macros (Success, None, Status) clash with names in these.
 #include "window_layer_support.h"
+#include "site_http_server.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -7,6 +8,7 @@
 
 #include <condition_variable>
 #include <cstdlib>
+#include <stdexcept>
 
 namespace zandrel::testing {
 namespace {
@@ -34,36 +36,38 @@ constexpr const char* kDialogPage =
 }  // namespace
 
 TestServer::TestServer() {
-  auto page = [this](const char* body) {
-    return [this, body](const httplib::Request& request, httplib::Response& response) {
-      {
-        std::lock_guard lock(mutex_);
-        ++requests_[request.path];
-      }
-      response.set_header("Cache-Control", "max-age=3600");  // a reload must bypass it
-      response.set_content(body, "text/html; charset=utf-8");
-    };
-  };
-  server_.Get("/a/", page(kPlainPage));
-  server_.Get("/b/", page(kPlainPage));
-  server_.Get("/hang/", page(kHangingPage));
-  server_.Get("/dialogs/", page(kDialogPage));
-  // No lingering keep-alive connections: stopping would wait for them.
-  server_.set_keep_alive_max_count(1);
-  server_.set_read_timeout(1, 0);
-  server_.set_keep_alive_timeout(1);
-  port_ = server_.bind_to_any_port("127.0.0.1");
-  // The socket already listens: requests queue until the thread accepts them.
-  thread_ = std::thread([this] { server_.listen_after_bind(); });
+  const std::map<std::string, const char*> pages = {{"/a/", kPlainPage},
+                                                    {"/b/", kPlainPage},
+                                                    {"/hang/", kHangingPage},
+                                                    {"/dialogs/", kDialogPage}};
+  server_ = std::make_unique<site::HttpServer>(
+      [this, pages](const site::SiteRequest& request, site::SiteResponse& response) {
+        const auto page = pages.find(request.path);
+        if ((request.method != "GET" && request.method != "HEAD") || page == pages.end()) {
+          response.status = 404;
+          return;
+        }
+        {
+          std::lock_guard lock(mutex_);
+          ++requests_[request.path];
+        }
+        response.headers.emplace_back("Cache-Control", "max-age=3600");  // a reload must bypass it
+        response.contentType = "text/html; charset=utf-8";
+        response.body = page->second;
+      },
+      nullptr);
+  // The socket listens once bound: requests queue until the server accepts them.
+  std::string reason;
+  if (!server_->bind("127.0.0.1", 0, reason) || !server_->start())
+    throw std::runtime_error("the test server cannot serve: " + reason);
 }
 
 TestServer::~TestServer() {
-  server_.stop();
-  thread_.join();
+  server_->stop();
 }
 
 std::string TestServer::address(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return "http://127.0.0.1:" + std::to_string(server_->port()) + path;
 }
 
 int TestServer::requests(const std::string& path) const {

@@ -4,18 +4,20 @@
 // own, and calls onto the UI thread that bypass the layer under test.
 
 #include <gtk/gtk.h>
-#include <httplib.h>
-
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "runtime/window_layer.h"
 
-struct _XDisplay;  // Xlib's Display; its header's macros clash with httplib's names
+struct _XDisplay;  // Xlib's Display; its header's macros (None, Status) clash with C++ names
+
+namespace zandrel::site {
+class HttpServer;
+}
 
 namespace zandrel::testing {
 
@@ -32,9 +34,7 @@ class TestServer {
   int requests(const std::string& path) const;
 
  private:
-  httplib::Server server_;
-  std::thread thread_;
-  int port_ = 0;
+  std::unique_ptr<site::HttpServer> server_;
   mutable std::mutex mutex_;
   std::map<std::string, int> requests_;
 };
