@@ -15,7 +15,9 @@ namespace {
 
 constexpr const char* QuestionsFileName = "questions.tsv";
 
-void say(const std::string& line) { std::cerr << "zandrel: " << line << std::endl; }
+void say(const std::string& line) {
+  std::cerr << "zandrel: " << line << std::endl;
+}
 
 const char* subjectName(site::Subject subject) {
   return subject == site::Subject::One ? "科目一" : "科目四";
@@ -77,8 +79,8 @@ std::vector<std::string> EmbeddedSite::served() const {
 std::vector<std::string> questionBankLocations(const std::string& programFolder) {
   const std::filesystem::path folder = site::pathFromUtf8(programFolder);
   return {site::utf8FromPath(folder / QuestionsFileName),
-          site::utf8FromPath((folder / ".." / "share" / "zandrel" / QuestionsFileName)
-                                 .lexically_normal())};
+          site::utf8FromPath(
+              (folder / ".." / "share" / "zandrel" / QuestionsFileName).lexically_normal())};
 }
 
 std::unique_ptr<EmbeddedSite> startEmbeddedSite() {

@@ -121,15 +121,14 @@ Browser::Browser(const ControlDesign& design, NavigatedHandler navigated, UiDisp
                      static_cast<Browser*>(self)->onCommitted(uri != nullptr ? uri : "");
                    }),
                    this);
-  g_signal_connect(view_, "load-failed",
-                   G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
-                                  gpointer self) -> gboolean {
-                     return static_cast<Browser*>(self)->onLoadFailed(uri != nullptr ? uri : "",
-                                                                      error)
-                                ? TRUE
-                                : FALSE;
-                   }),
-                   this);
+  g_signal_connect(
+      view_, "load-failed",
+      G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
+                     gpointer self) -> gboolean {
+        return static_cast<Browser*>(self)->onLoadFailed(uri != nullptr ? uri : "", error) ? TRUE
+                                                                                           : FALSE;
+      }),
+      this);
   g_signal_connect(
       view_, "user-message-received",
       G_CALLBACK(+[](WebKitWebView*, WebKitUserMessage* message, gpointer self) -> gboolean {

@@ -39,7 +39,9 @@ class HeldPort {
   int port_ = 0;
 };
 
-int portOf(const std::string& address) { return std::stoi(address.substr(address.rfind(':') + 1)); }
+int portOf(const std::string& address) {
+  return std::stoi(address.substr(address.rfind(':') + 1));
+}
 
 TEST(EmbeddedSite, ServesWhatIsFreeLeavesWhatIsHeldAndStopsWhenDestroyed) {
   HeldPort held;
@@ -70,9 +72,9 @@ TEST(EmbeddedSite, WithoutAQuestionBankServesNothing) {
 }
 
 TEST(EmbeddedSite, LooksBesideTheProgramThenInTheInstalledDataFolder) {
-  EXPECT_EQ(questionBankLocations("/opt/z/bin"),
-            (std::vector<std::string>{"/opt/z/bin/questions.tsv",
-                                      "/opt/z/share/zandrel/questions.tsv"}));
+  EXPECT_EQ(
+      questionBankLocations("/opt/z/bin"),
+      (std::vector<std::string>{"/opt/z/bin/questions.tsv", "/opt/z/share/zandrel/questions.tsv"}));
 }
 
 }  // namespace
