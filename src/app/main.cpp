@@ -4,8 +4,12 @@
 #include "app/main_window.h"
 #include "app/platform.h"
 #include "app/read_aloud.h"
+#include "app/single_instance.h"
 
 int main() {
+  // First of all: a second start only brings the running window forward.
+  const std::unique_ptr<zandrel::InstanceClaim> instance = zandrel::claimSingleInstance();
+  if (!instance) return 0;
   std::unique_ptr<zandrel::Platform> platform = zandrel::createPlatform();
   if (!platform) return -1;
   const int code = zandrel::RunApplication();

@@ -127,8 +127,9 @@ class GtkWindowLayer final : public WindowLayer {
     GtkWindowLayer* layer = nullptr;
     int signal = 0;
   };
-  SignalHook signalHooks_[2];
-  guint signalSources_[2] = {0, 0};
+  static constexpr int kHandledSignals = 4;
+  SignalHook signalHooks_[kHandledSignals];
+  guint signalSources_[kHandledSignals] = {};
 
   WindowDesign design_;
   GtkWidget* window_ = nullptr;
@@ -185,10 +186,11 @@ bool GtkWindowLayer::initialise() {
   }
   gtkReady_ = true;
   ui_.bindToCurrentThread();
-  // Ctrl+C in a terminal or a TERM from the session ends the program like the
-  // close box does: the exit routines still run, once.
-  const int signals[2] = {SIGINT, SIGTERM};
-  for (int i = 0; i < 2; ++i) {
+  // Ctrl+C or Ctrl+\ in a terminal, a closed terminal or a logout (HUP) and
+  // a TERM from the session end the program like the close box does: the
+  // voice is silenced and the exit routines still run, once.
+  const int signals[kHandledSignals] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  for (int i = 0; i < kHandledSignals; ++i) {
     signalHooks_[i] = SignalHook{this, signals[i]};
     signalSources_[i] = g_unix_signal_add(
         signals[i],
