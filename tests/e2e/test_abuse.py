@@ -33,17 +33,16 @@ from xtest_keys import XTestKeys  # noqa: E402
 
 BOX = "信息："
 QUESTION = "第1题 遇到雾天应当开启雾灯。"
-# The title is built by the page itself, so the fixture stays small.
-HOSTILE = """<!doctype html><html><head><meta charset="utf-8"></head><body>
+# The titles are built by the pages themselves, so the fixtures stay small.
+PAGE = """<!doctype html><html><head><meta charset="utf-8"></head><body>
 <div class="title">科目一</div><div class="title" id="q"></div>
-<script>
-  const marks = 'a' + '\\u0301'.repeat(500000);
-  document.getElementById('q').innerHTML = '<script></scr' + 'ipt>'.repeat(80000) +
-      '\\u202e%s\\u202c' + marks + '甲乙丙丁'.repeat(5000);
-</script></body></html>""" % QUESTION
-PLAIN = ("<!doctype html><html><head><meta charset='utf-8'></head><body>"
-         "<div class='title'>科目一</div><div class='title'>%s</div></body></html>"
-         % ("驾驶机动车在高速公路上遇到浓雾天气时，应当开启雾灯、近光灯、示廓灯和前后位灯，"
+<script>document.getElementById('q').innerHTML = %s;
+requestAnimationFrame(() => fetch('/report?ready=1'));</script></body></html>"""
+SCRIPTS = PAGE % ("('<script></scr' + 'ipt>').repeat(80000) + '%s'" % QUESTION)
+# 1 MB of marks, twenty on every base character.
+MARKS = PAGE % ("'\\u202e%s\\u202c' + ('a' + '\\u0301'.repeat(20)).repeat(25000) + "
+                "'甲乙丙丁'.repeat(5000)" % QUESTION)
+PLAIN = PAGE % ("'%s'" % ("驾驶机动车在高速公路上遇到浓雾天气时，应当开启雾灯、近光灯、示廓灯和前后位灯，"
             "降低车速，与前车保持足够的安全距离，并尽快从最近的出口驶离高速公路。" * 3))
 
 
@@ -80,7 +79,7 @@ def longest_mark_run(text):
 
 
 def body(checks):
-    with Desktop() as desk, FixtureSite(SUBJECT1_HOST, {"/kaoshi/": HOSTILE}) as site:
+    with Desktop() as desk, FixtureSite(SUBJECT1_HOST, {"/kaoshi/": PLAIN}) as site:
         keys = XTestKeys(desk.display)
         recorder = SpeechRecorder(desk)
         try:
@@ -97,36 +96,49 @@ def start(desk, env):
     return wid
 
 
-def hostile_page_and_sighup(desk, checks, keys, recorder, site):
-    start(desk, recorder.env)
-    wait_until(lambda: site.requested("/kaoshi/"), 20, what="the page to load")
-    time.sleep(2)  # the page builds its title
+def load(desk, site, page):
+    """Serves `page` and has the program load it through its menu; returns
+    once the page has built its title."""
+    site.pages["/kaoshi/"] = page
+    ready = len(site.reports)
+    desk.activate_menu(desk.accessible_frame(MAIN_TITLE), "菜单", "科目一全真模拟考试")
+    wait_until(lambda: any("ready" in f for _, f in site.reports[ready:]), 30,
+               what="the page to build its title")
+
+
+def read(keys, recorder, expected):
+    """F1, then the first text given to the voice that holds `expected` (the
+    voice is given a long text in parts), and how long that took."""
+    before = len(recorder.said())
     pressed = time.monotonic()
     keys.press("F1")
-    said = wait_until(lambda: recorder.said(), 20, what="the voice to be asked")[-1]
-    took = time.monotonic() - pressed
-    print("hostile title: F1 to the voice %.2f s" % took, flush=True)
-    checks.check(took < 5, "a title of 80,000 scripts and 1 MB of marks is read within 5 s",
-                 "(%.2f s)" % took)
+    said = wait_until(lambda: [t for t in recorder.said()[before:] if expected in t], 30,
+                      interval=0.05, what="the voice to be given %s" % expected)[0]
+    return said, time.monotonic() - pressed
+
+
+def hostile_page_and_sighup(desk, checks, keys, recorder, site):
+    start(desk, recorder.env)
+    load(desk, site, SCRIPTS)
+    said, took = read(keys, recorder, "遇到雾天")
+    print("80,000 scripts: F1 to the voice %.2f s" % took, flush=True)
+    checks.check(took < 5, "a title of 80,000 empty scripts is read within 5 s", "(%.2f s)" % took)
+
+    load(desk, site, MARKS)
+    said, took = read(keys, recorder, "遇到雾天")
+    print("marks and bidi: F1 to the voice %.2f s, %d characters" % (took, len(said)), flush=True)
     checks.check("遇到雾天应当开启雾灯" in said[:40], "the question is read first",
                  repr(said[:30]))
-    checks.check(len(said) <= 10000, "at most 10,000 characters reach the voice",
-                 "(%d)" % len(said))
     checks.check("\u202e" not in said and "\u202c" not in said, "bidi controls are dropped")
     checks.check(longest_mark_run(said) <= 4, "at most four combining marks on a character",
                  "(%d)" % longest_mark_run(said))
 
     # SIGHUP while a question is heard: the program ends, the voice stops.
-    site.pages["/kaoshi/"] = PLAIN
-    desk.activate_menu(desk.accessible_frame(MAIN_TITLE), "菜单", "科目一全真模拟考试")
-    wait_until(lambda: sum(1 for _, _, p in site.requests if p == "/kaoshi/") >= 2, 20,
-               what="the page to reload")
-    time.sleep(1)
+    load(desk, site, PLAIN)
     sound = os.path.join(desk.tmp, "sighup.raw")
     began = time.monotonic()
     with recorder.record(sound):
-        keys.press("F1")
-        wait_until(lambda: len(recorder.said()) >= 2, 10, what="the question to be said")
+        read(keys, recorder, "驾驶机动车")
         time.sleep(2.5)  # well into the reading
         hup = time.monotonic() - began
         os.kill(desk.program.pid, signal.SIGHUP)
