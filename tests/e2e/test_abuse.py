@@ -5,6 +5,8 @@ second start can do to the program, on one desktop:
     and far too much text is read at once, and the voice gets bounded, clean
     text;
   * SIGHUP during speech ends the program and silences the voice;
+  * a stray event of the speech service on a new connection does not fail
+    a read (one in 300 presses did);
   * a speech service that accepts connections and never answers: ten F1
     presses, 语音播报 and 科目四 leave the window answering, one box, and the
     service asked once, not once per press;
@@ -13,6 +15,7 @@ second start can do to the program, on one desktop:
     harness fails every test on one).
 """
 
+import contextlib
 import os
 import signal
 import socket
@@ -70,6 +73,60 @@ class SilentService:
             conn.close()
 
 
+class StrayEventProxy:
+    """Passes connections on to speech-dispatcher, and does what the daemon
+    itself does now and then: a closed connection's late event (7xx) arrives
+    on a new connection that got its file descriptor, here ahead of the
+    answer to the first question a service check asks."""
+
+    EVENT = b"702-7\r\n702-4242\r\n702 END\r\n"
+
+    def __init__(self, path, target):
+        self.target = target
+        self.injected = 0
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.sock.bind(path)
+        self.sock.listen(64)
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self.sock.accept()
+            except OSError:
+                return
+            server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            server.connect(self.target)
+            state = {"stray": False}
+            threading.Thread(target=self._pump, args=(client, server, state, True),
+                             daemon=True).start()
+            threading.Thread(target=self._pump, args=(server, client, state, False),
+                             daemon=True).start()
+
+    def _pump(self, source, sink, state, from_client):
+        first = True
+        try:
+            while True:
+                data = source.recv(65536)
+                if not data:
+                    break
+                if first and from_client and data.startswith(b"LIST OUTPUT_MODULES"):
+                    state["stray"] = True
+                if first and not from_client and state["stray"]:
+                    data = self.EVENT + data
+                    self.injected += 1
+                first = False
+                sink.sendall(data)
+        except OSError:
+            pass
+        for s in (source, sink):
+            with contextlib.suppress(OSError):
+                s.shutdown(socket.SHUT_RDWR)
+
+    def close(self):
+        self.sock.close()
+
+
 def longest_mark_run(text):
     longest = run = 0
     for ch in text:
@@ -82,9 +139,12 @@ def body(checks):
     with Desktop() as desk, FixtureSite(SUBJECT1_HOST, {"/kaoshi/": PLAIN}) as site:
         keys = XTestKeys(desk.display)
         recorder = SpeechRecorder(desk)
+        proxy = StrayEventProxy(os.path.join(desk.tmp, "stray.sock"),
+                                recorder.speechd.socket_path)
         try:
-            hostile_page_and_sighup(desk, checks, keys, recorder, site)
+            hostile_page_and_sighup(desk, checks, keys, recorder, site, proxy)
         finally:
+            proxy.close()
             recorder.close()
         unanswering_service(desk, checks, keys)
         keys.close()
@@ -117,12 +177,15 @@ def read(keys, recorder, expected):
     return said, time.monotonic() - pressed
 
 
-def hostile_page_and_sighup(desk, checks, keys, recorder, site):
-    start(desk, recorder.env)
+def hostile_page_and_sighup(desk, checks, keys, recorder, site, proxy):
+    # Every service check of the program meets a stray event first.
+    start(desk, dict(recorder.env, SPEECHD_ADDRESS="unix_socket:" + proxy.sock.getsockname()))
     load(desk, site, SCRIPTS)
     said, took = read(keys, recorder, "遇到雾天")
     print("80,000 scripts: F1 to the voice %.2f s" % took, flush=True)
     checks.check(took < 5, "a title of 80,000 empty scripts is read within 5 s", "(%.2f s)" % took)
+    checks.check(proxy.injected > 0, "a stray event came before the service's answer",
+                 "(%d times)" % proxy.injected)
 
     load(desk, site, MARKS)
     said, took = read(keys, recorder, "遇到雾天")
