@@ -4,7 +4,8 @@ second start can do to the program, on one desktop:
   * a title of 80,000 empty scripts, a flood of combining marks, bidi controls
     and far too much text is read at once, and the voice gets bounded, clean
     text;
-  * SIGHUP during speech ends the program and silences the voice;
+  * SIGHUP during speech ends the program and silences the voice; SIGQUIT
+    ends it too;
   * a stray event of the speech service on a new connection does not fail
     a read (one in 300 presses did);
   * a speech service that accepts connections and never answers: ten F1
@@ -265,6 +266,12 @@ def unanswering_service(desk, checks, keys):
             desk.key("Return", window=None)
         desk.activate_menu(frame, "菜单", "退出软件")
         checks.equal(desk.program_exit(), 0, "退出软件 ends with 0")
+
+        # Ctrl+\ in a terminal: QUIT ends it like TERM, not with a core dump.
+        start(desk, {"SPEECHD_ADDRESS": "unix_socket:" + path})
+        os.kill(desk.program.pid, signal.SIGQUIT)
+        checks.equal(desk.program_exit(timeout=5), 128 + signal.SIGQUIT,
+                     "SIGQUIT ends it as TERM does")
     finally:
         service.close()
 
