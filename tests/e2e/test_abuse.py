@@ -47,8 +47,9 @@ SCRIPTS = PAGE % ("('<script></scr' + 'ipt>').repeat(80000) + '%s'" % QUESTION)
 # is the unit tests' business; the page engine's own limit is not this test's).
 MARKS = PAGE % ("'\\u202e%s\\u202c' + ('a' + '\\u0301'.repeat(20)).repeat(5000) + "
                 "'甲乙丙丁'.repeat(5000)" % QUESTION)
-PLAIN = PAGE % ("'%s'" % ("驾驶机动车在高速公路上遇到浓雾天气时，应当开启雾灯、近光灯、示廓灯和前后位灯，"
-            "降低车速，与前车保持足够的安全距离，并尽快从最近的出口驶离高速公路。" * 3))
+# A question that takes several seconds to read.
+PLAIN = PAGE % ("'%s'" % ("驾驶机动车在高速公路上遇到浓雾天气时，应当开启雾灯、近光灯、"
+                          "示廓灯和前后位灯，降低车速，与前车保持足够的安全距离。" * 3))
 
 
 class SilentService:
