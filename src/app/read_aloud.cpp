@@ -94,33 +94,45 @@ bool speakQuestion(WindowLayer& window, std::string_view questionText) {
 
 }  // namespace
 
+// One operation at a time: the lock only guards the state, the operation runs
+// with `busy_` set, so the end of the program can wait for it with a bound.
 void SharedSpeaker::create(SpeechEngine& engine, NotificationSink sink) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [this] { return !busy_; });
   releasing_ = false;
   speech_.reset();
   speech_.emplace(engine, std::move(sink));
+  busy_ = true;
+  lock.unlock();
   speech_->construct();
+  lock.lock();
+  busy_ = false;
+  idle_.notify_all();
 }
 
 void SharedSpeaker::release() {
+  std::unique_lock lock(mutex_);
   releasing_ = true;
   // Bounded: the end of the program must not wait for a slow speech service.
-  // A run inside an operation now drops the speaker itself when it is done.
-  std::unique_lock lock(mutex_, std::defer_lock);
-  if (!lock.try_lock_for(kReleaseWait)) return;
-  if (!speech_) return;
-  speech_->destroy();
+  // An operation still running then drops the speaker itself when it is done.
+  if (!idle_.wait_for(lock, kReleaseWait, [this] { return !busy_; })) return;
   speech_.reset();
 }
 
 bool SharedSpeaker::with(const std::function<void(TextToSpeech&)>& op) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [this] { return !busy_; });
   if (releasing_ || !speech_) {
     speech_.reset();
     return false;
   }
+  busy_ = true;
+  lock.unlock();
   op(*speech_);
+  lock.lock();
+  busy_ = false;
   if (releasing_) speech_.reset();
+  idle_.notify_all();
   return true;
 }
 

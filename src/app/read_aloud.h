@@ -1,7 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -42,8 +42,10 @@ class SharedSpeaker {
   bool with(const std::function<void(TextToSpeech&)>& op);
 
  private:
-  std::timed_mutex mutex_;
-  std::atomic<bool> releasing_{false};
+  std::mutex mutex_;
+  std::condition_variable idle_;
+  bool busy_ = false;       // an operation runs on speech_
+  bool releasing_ = false;  // the end of the program has come
   std::optional<TextToSpeech> speech_;
 };
 
