@@ -174,7 +174,9 @@ def read(keys, recorder, expected):
     voice is given a long text in parts), and how long that took."""
     before = len(recorder.said())
     pressed = time.monotonic()
-    keys.press("F1")
+    # Held a while: the hotkey service samples the key, and the window may be
+    # busy for a moment with the page it has just loaded.
+    keys.press("F1", hold=0.25)
     said = wait_until(lambda: [t for t in recorder.said()[before:] if expected in t], 30,
                       interval=0.05, what="the voice to be given %s" % expected)[0]
     return said, time.monotonic() - pressed
