@@ -5,8 +5,12 @@
 #include "app/main_window.h"
 #include "app/platform.h"
 #include "app/read_aloud.h"
+#include "app/single_instance.h"
 
 int main() {
+  // First of all: a second start only brings the running window forward.
+  const std::unique_ptr<zandrel::InstanceClaim> instance = zandrel::claimSingleInstance();
+  if (!instance) return 0;
   // Serving before the window exists, so the browser's first load finds the
   // pages; it stops (last, after the window is gone) when main returns.
   const std::unique_ptr<zandrel::EmbeddedSite> site = zandrel::startEmbeddedSite();

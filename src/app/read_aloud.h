@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -14,8 +15,12 @@ namespace zandrel {
 inline constexpr std::string_view kLoadedText = "加载完毕";
 inline constexpr std::string_view kConversionFailedText = "转换失败！";
 
+// Reads the page's question aloud. Requests that arrive while a read is in
+// progress are served by that read, which starts again from the pause; they
+// return at once. 0 also for such a request.
 std::int32_t ReadAloud();
 std::int32_t SpeakAndReport(std::string_view questionText);
+// Starts the read on a thread of its own and returns at once.
 void OnReadAloudMenu();
 void OnReadAloudHotkey(std::int32_t id);
 
@@ -25,14 +30,22 @@ void OnReadAloudHotkey(std::int32_t id);
 // instead of touching a destroyed voice.
 class SharedSpeaker {
  public:
+  // How long release waits for an operation in progress.
+  static constexpr std::chrono::milliseconds kReleaseWait{100};
+
   void create(SpeechEngine& engine, NotificationSink sink);
-  // Waits for an operation in progress, then destroys the speaker.
+  // Destroys the speaker, silencing it; when an operation is in progress
+  // and does not end within kReleaseWait, that operation's run destroys it
+  // as soon as it is done. Later operations are refused either way.
   void release();
   // Runs op on the speaker under the lock; false (op not run) without one.
   bool with(const std::function<void(TextToSpeech&)>& op);
 
  private:
   std::mutex mutex_;
+  std::condition_variable idle_;
+  bool busy_ = false;       // an operation runs on speech_
+  bool releasing_ = false;  // the end of the program has come
   std::optional<TextToSpeech> speech_;
 };
 

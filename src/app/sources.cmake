@@ -26,14 +26,15 @@ if(WIN32)
   target_link_options(zandrel PRIVATE -mwindows)
 endif()
 if(ZANDREL_PLATFORM STREQUAL "gtk")
-  target_sources(zandrel_platform PRIVATE app/platform_gtk.cpp)
+  target_sources(zandrel_platform PRIVATE app/platform_gtk.cpp app/single_instance_posix.cpp
+    app/single_instance_x11.cpp)
 endif()
 
 # Windows (Win32 + WebBrowser + SAPI 5): the start-up's platform services and
 # the application manifest, which is linked into zandrel.exe itself.
 if(ZANDREL_PLATFORM STREQUAL "win32")
   enable_language(RC)
-  target_sources(zandrel_platform PRIVATE app/platform_win32.cpp)
+  target_sources(zandrel_platform PRIVATE app/platform_win32.cpp app/single_instance_win32.cpp)
   set_source_files_properties(app/zandrel.rc PROPERTIES
     OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/app/zandrel.manifest;${Z_WINDOWS_RESOURCE_DEPENDS}"
     COMPILE_DEFINITIONS "${Z_WINDOWS_RESOURCE_DEFINITIONS}"

@@ -103,4 +103,14 @@ bool TextToSpeech::speak(int mode, std::string_view text, int waitMs,
   return accepted;
 }
 
+bool TextToSpeech::speakPrepared(std::string_view spokenText,
+                                 std::optional<WindowHandle> receiver) {
+  if (!voice_) return false;
+  if (receiver) {
+    std::lock_guard lock(relay_->mutex);
+    relay_->receiver = receiver;
+  }
+  return voice_->speak(kSpeakText, spokenText);
+}
+
 }  // namespace zandrel

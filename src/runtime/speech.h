@@ -76,6 +76,10 @@ class TextToSpeech {
   // becomes the object's receiver of start and end notifications.
   bool speak(int mode, std::string_view text, int waitMs = 0,
              std::optional<WindowHandle> receiver = std::nullopt);
+  // Mode 0 for text already turned into speakable text (spokenTextFromMarkup),
+  // so that callers prepare it before they take any lock; asynchronous.
+  bool speakPrepared(std::string_view spokenText,
+                     std::optional<WindowHandle> receiver = std::nullopt);
   bool empty() const { return voice_ == nullptr; }
 
  private:

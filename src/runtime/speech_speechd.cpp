@@ -36,6 +36,9 @@ using Clock = std::chrono::steady_clock;
 // How long a daemon may take to answer before it counts as unreachable, so a
 // hung daemon cannot hang the program.
 constexpr std::chrono::milliseconds kAnswerTimeout{3000};
+// A daemon that did not answer in time is not asked again, for each press,
+// before this has passed: it would hold up every read by kAnswerTimeout.
+constexpr std::chrono::milliseconds kSilentRetryAfter{5000};
 // Listing espeak-ng's thirteen thousand voices takes the daemon 2-3 s.
 constexpr std::chrono::milliseconds kListTimeout{30000};
 // Larger files are no question text.
@@ -196,6 +199,11 @@ class SsipSocket {
     for (;;) {
       std::optional<std::string> reply = readLine(deadline);
       if (!reply || reply->size() < 4) return std::nullopt;
+      // An event (7xx) is never the answer. The daemon writes a closed
+      // connection's late events to whichever connection now has its file
+      // descriptor — often this short one, made right after the previous
+      // voice was closed. Read as the reply, such an event failed a press.
+      if ((*reply)[0] == '7') continue;
       if ((*reply)[3] == '-') {
         data.push_back(reply->substr(4));
         continue;
@@ -615,8 +623,9 @@ class SpeechdEngine final : public SpeechEngine {
   std::unique_ptr<SpeechVoice> createVoice(VoiceEventCallback onEvent) override {
     std::optional<DaemonAddress> address = defaultAddress();
     if (!address) return nullptr;
+    if (noticedSilent()) return nullptr;
     DaemonIdentity identity;
-    const Reach reach = probeDaemon(*address, identity);
+    const Reach reach = probe(*address, identity);
     // A daemon that is there but does not answer would hang libspeechd.
     if (reach == Reach::Silent) return nullptr;
 
@@ -625,7 +634,7 @@ class SpeechdEngine final : public SpeechEngine {
                                     /*autospawn=*/1, &error));
     std::free(error);
     if (!connection) return nullptr;
-    if (reach == Reach::Absent && probeDaemon(*address, identity) != Reach::Answered) {
+    if (reach == Reach::Absent && probe(*address, identity) != Reach::Answered) {
       return nullptr;  // started, but not the daemon at our address
     }
     const int client = spd_get_client_id(connection.get());
@@ -650,7 +659,21 @@ class SpeechdEngine final : public SpeechEngine {
   }
 
  private:
+  Reach probe(const DaemonAddress& address, DaemonIdentity& identity) {
+    const Reach reach = probeDaemon(address, identity);
+    std::lock_guard lock(silentMutex_);
+    silentUntil_ = reach == Reach::Silent ? Clock::now() + kSilentRetryAfter : Clock::time_point{};
+    return reach;
+  }
+
+  bool noticedSilent() {
+    std::lock_guard lock(silentMutex_);
+    return Clock::now() < silentUntil_;
+  }
+
   std::shared_ptr<VoiceCatalog> catalog_ = std::make_shared<VoiceCatalog>();
+  std::mutex silentMutex_;
+  Clock::time_point silentUntil_{};
 };
 
 }  // namespace

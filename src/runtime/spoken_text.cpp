@@ -68,11 +68,52 @@ bool isSpace(char32_t cp) {
          cp == 0x2029 || cp == 0x202F || cp == 0x205F || cp == 0x3000;
 }
 
-// Characters that carry nothing to say: controls, zero-width marks, soft
-// hyphens. A NUL in particular would cut the text short at the engine.
+// Format characters (Unicode category Cf): zero-width marks, soft hyphens,
+// bidirectional overrides and isolates, tags. They carry nothing to say, and a
+// page's bidi override would only make the engine read the text backwards.
+bool isFormatCharacter(char32_t cp) {
+  struct Range {
+    char32_t first, last;
+  };
+  static constexpr Range kFormat[] = {{0xAD, 0xAD},       {0x600, 0x605},     {0x61C, 0x61C},
+                                      {0x6DD, 0x6DD},     {0x70F, 0x70F},     {0x890, 0x891},
+                                      {0x8E2, 0x8E2},     {0x180E, 0x180E},   {0x200B, 0x200F},
+                                      {0x202A, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},
+                                      {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
+                                      {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
+                                      {0x1D173, 0x1D17A}, {0xE0001, 0xE0001}, {0xE0020, 0xE007F}};
+  if (cp < 0xAD) return false;
+  for (const Range& r : kFormat) {
+    if (cp >= r.first && cp <= r.last) return true;
+  }
+  return false;
+}
+
+// Characters that carry nothing to say: controls and format characters. A NUL
+// in particular would cut the text short at the engine.
 bool isSilent(char32_t cp) {
-  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0xAD || (cp >= 0x200B && cp <= 0x200D) ||
-         cp == 0x2060 || cp == 0xFEFF;
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || isFormatCharacter(cp);
+}
+
+// Combining marks (the blocks pages use to stack them): diacritics, Cyrillic,
+// Hebrew, Arabic and Indic signs, Thai vowels and tones, kana sound marks,
+// half marks, symbol marks.
+bool isCombiningMark(char32_t cp) {
+  struct Range {
+    char32_t first, last;
+  };
+  static constexpr Range kMarks[] = {
+      {0x300, 0x36F},   {0x483, 0x489},   {0x591, 0x5BD},   {0x5BF, 0x5BF},    {0x5C1, 0x5C2},
+      {0x5C4, 0x5C5},   {0x5C7, 0x5C7},   {0x610, 0x61A},   {0x64B, 0x65F},    {0x670, 0x670},
+      {0x6D6, 0x6DC},   {0x6DF, 0x6E4},   {0x6E7, 0x6E8},   {0x6EA, 0x6ED},    {0x900, 0x903},
+      {0x93A, 0x93C},   {0x93E, 0x94F},   {0x951, 0x957},   {0xE31, 0xE31},    {0xE34, 0xE3A},
+      {0xE47, 0xE4E},   {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x20D0, 0x20F0},  {0x302A, 0x302F},
+      {0x3099, 0x309A}, {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}, {0xE0100, 0xE01EF}};
+  if (cp < 0x300) return false;
+  for (const Range& r : kMarks) {
+    if (cp >= r.first && cp <= r.last) return true;
+  }
+  return false;
 }
 
 bool isAsciiAlpha(char c) {
@@ -217,23 +258,43 @@ bool isUnreadElement(std::string_view name) {
 class SpokenText {
  public:
   void add(char32_t cp) {
+    if (full()) return;
     if (isSpace(cp)) {
       space();
       return;
     }
     if (isSilent(cp)) return;
+    if (isCombiningMark(cp)) {
+      // Kept on the character before it, a few at most: a stack of marks is
+      // no text, and a flood of them only makes the engine stall.
+      if (marksOnBase_ >= kMaxCombiningMarks || out_.empty() || pendingSpace_ || pendingPause_) {
+        return;
+      }
+      ++marksOnBase_;
+    } else {
+      marksOnBase_ = 0;
+    }
+    // Cut at a whole character, with room for the pause or space before it.
+    if (characters_ + 1 + (pendingPause_ || pendingSpace_ ? 1 : 0) > kMaxSpokenCharacters) {
+      full_ = true;
+      return;
+    }
     if (pendingPause_) {
       endSentence();
     } else if (pendingSpace_) {
       out_ += ' ';
+      ++characters_;
     }
     pendingPause_ = false;
     pendingSpace_ = false;
     appendUtf8(out_, cp);
+    ++characters_;
   }
 
   void space() { pendingSpace_ = !out_.empty(); }
   void pause() { pendingPause_ = !out_.empty(); }
+  // Nothing more is taken once a character did not fit.
+  bool full() const { return full_; }
 
   std::string take() { return std::move(out_); }
 
@@ -248,10 +309,12 @@ class SpokenText {
     for (std::string_view mark : kWeakMarks) {
       if (endsWith(mark)) {
         out_.resize(out_.size() - mark.size());
+        --characters_;
         break;
       }
     }
     out_ += kSpokenPause;
+    ++characters_;
   }
 
   bool endsWith(std::string_view tail) const {
@@ -260,6 +323,9 @@ class SpokenText {
   }
 
   std::string out_;
+  std::size_t characters_ = 0;  // in out_
+  int marksOnBase_ = 0;
+  bool full_ = false;
   bool pendingSpace_ = false;
   bool pendingPause_ = false;
 };
@@ -282,6 +348,14 @@ std::size_t addCharacterAt(std::string_view s, std::size_t i, SpokenText& text) 
 
 void addDecoded(std::string_view s, SpokenText& text) {
   for (std::size_t i = 0; i < s.size();) i += addCharacterAt(s, i, text);
+}
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view lowered) {
+  if (a.size() != lowered.size()) return false;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    if (asciiLower(a[k]) != lowered[k]) return false;
+  }
+  return true;
 }
 
 struct Tag {
@@ -316,7 +390,7 @@ std::optional<Tag> parseTag(std::string_view s, std::size_t i) {
     }
     const std::size_t attrStart = j;
     while (j < s.size() && !isTagSpace(s[j]) && s[j] != '=' && s[j] != '>' && s[j] != '/') ++j;
-    const std::string attr = asciiLowered(s.substr(attrStart, j - attrStart));
+    const std::string_view attr = s.substr(attrStart, j - attrStart);
     while (j < s.size() && isTagSpace(s[j])) ++j;
     if (j >= s.size() || s[j] != '=') continue;
     ++j;
@@ -333,76 +407,109 @@ std::optional<Tag> parseTag(std::string_view s, std::size_t i) {
       while (j < s.size() && !isTagSpace(s[j]) && s[j] != '>') ++j;
       value = s.substr(valueStart, j - valueStart);
     }
-    if (attr == "alt") tag.alt = value;
+    if (equalsIgnoringAsciiCase(attr, "alt")) tag.alt = value;
   }
   return std::nullopt;
 }
 
 // Index just after the end tag of the element `name` whose content starts at
-// `from`, or the end of the text when it is never closed.
+// `from`, or the end of the text when it is never closed. Looks only at the
+// content itself, so every element costs its own length.
 std::size_t skipElementContent(std::string_view s, std::size_t from, std::string_view name) {
-  const std::string lowered = asciiLowered(s.substr(from));
-  const std::string endTag = "</" + std::string(name);
-  std::size_t at = lowered.find(endTag);
-  while (at != std::string::npos) {
-    const std::size_t after = at + endTag.size();
-    if (after >= lowered.size() || isTagSpace(lowered[after]) || lowered[after] == '>' ||
-        lowered[after] == '/') {
-      const std::size_t close = lowered.find('>', after);
-      return close == std::string::npos ? s.size() : from + close + 1;
+  for (std::size_t at = s.find("</", from); at != std::string_view::npos;
+       at = s.find("</", at + 2)) {
+    const std::size_t after = at + 2 + name.size();
+    if (after > s.size() || !equalsIgnoringAsciiCase(s.substr(at + 2, name.size()), name)) continue;
+    if (after == s.size() || isTagSpace(s[after]) || s[after] == '>' || s[after] == '/') {
+      const std::size_t close = s.find('>', after);
+      return close == std::string_view::npos ? s.size() : close + 1;
     }
-    at = lowered.find(endTag, after);
   }
   return s.size();
 }
 
-// Handles markup at s[i] == '<'; returns the index after it, or nullopt when
-// the '<' is plain text.
-std::optional<std::size_t> skipMarkup(std::string_view s, std::size_t i, SpokenText& text) {
-  const std::string_view rest = s.substr(i);
-  if (rest.substr(0, 4) == "<!--") {
-    const std::size_t close = s.find("-->", i + 4);
-    // An unclosed comment loses only its opener, so no question text is lost.
-    return close == std::string_view::npos ? i + 4 : close + 3;
+// Reads markup once from start to end. Each search that fails runs to the end
+// of the text, and its failure is remembered: the same search from a later
+// point would fail too, so the time taken stays linear in the markup's length
+// whatever the markup (a title of 80,000 unclosed comments or tags once took
+// seconds).
+class MarkupReader {
+ public:
+  explicit MarkupReader(std::string_view s) : s_(s) {}
+
+  std::string read() {
+    std::size_t i = 0;
+    while (i < s_.size() && !text_.full()) {
+      if (s_[i] == '<') {
+        if (const std::optional<std::size_t> next = skipMarkup(i)) {
+          i = *next;
+        } else {
+          text_.add('<');
+          ++i;
+        }
+        continue;
+      }
+      i += addCharacterAt(s_, i, text_);
+    }
+    return text_.take();
   }
-  if (rest.substr(0, 2) == "<!" || rest.substr(0, 2) == "<?") {
-    const std::size_t close = s.find('>', i + 2);
-    if (close == std::string_view::npos) return std::nullopt;
-    return close + 1;
+
+ private:
+  // Handles markup at s[i] == '<'; returns the index after it, or nullopt when
+  // the '<' is plain text.
+  std::optional<std::size_t> skipMarkup(std::size_t i) {
+    const std::string_view rest = s_.substr(i);
+    if (rest.substr(0, 4) == "<!--") {
+      const std::size_t close = noCommentEnd_ ? std::string_view::npos : s_.find("-->", i + 4);
+      // An unclosed comment loses only its opener, so no question text is lost.
+      if (close == std::string_view::npos) {
+        noCommentEnd_ = true;
+        return i + 4;
+      }
+      return close + 3;
+    }
+    if (rest.substr(0, 2) == "<!" || rest.substr(0, 2) == "<?") {
+      const std::size_t close = noTagEnd_ ? std::string_view::npos : s_.find('>', i + 2);
+      if (close == std::string_view::npos) {
+        noTagEnd_ = true;
+        return std::nullopt;
+      }
+      return close + 1;
+    }
+    // A tag that once ran to the end of the text unclosed (no '>', or an open
+    // quote) leaves the rest of the text as text: it holds no complete tag
+    // that the browser would not have written as text itself.
+    if (noTagEnd_) return std::nullopt;
+    const std::optional<Tag> tag = parseTag(s_, i);
+    if (!tag) {
+      // Only a tag with a name was read on to the end of the text.
+      const std::size_t name = i + 1 < s_.size() && s_[i + 1] == '/' ? i + 2 : i + 1;
+      if (name < s_.size() && isAsciiAlpha(s_[name])) noTagEnd_ = true;
+      return std::nullopt;
+    }
+    if (!tag->closing && isUnreadElement(tag->name)) {
+      return skipElementContent(s_, tag->end, tag->name);
+    }
+    if (isBlockElement(tag->name)) {
+      text_.pause();
+    } else if (!tag->closing && tag->name == "img" && tag->alt && !tag->alt->empty()) {
+      text_.space();
+      addDecoded(*tag->alt, text_);
+      text_.space();
+    }
+    return tag->end;
   }
-  const std::optional<Tag> tag = parseTag(s, i);
-  if (!tag) return std::nullopt;
-  if (!tag->closing && isUnreadElement(tag->name)) {
-    return skipElementContent(s, tag->end, tag->name);
-  }
-  if (isBlockElement(tag->name)) {
-    text.pause();
-  } else if (!tag->closing && tag->name == "img" && tag->alt && !tag->alt->empty()) {
-    text.space();
-    addDecoded(*tag->alt, text);
-    text.space();
-  }
-  return tag->end;
-}
+
+  std::string_view s_;
+  SpokenText text_;
+  bool noCommentEnd_ = false;
+  bool noTagEnd_ = false;
+};
 
 }  // namespace
 
 std::string spokenTextFromMarkup(std::string_view markup) {
-  SpokenText text;
-  std::size_t i = 0;
-  while (i < markup.size()) {
-    if (markup[i] == '<') {
-      if (const std::optional<std::size_t> next = skipMarkup(markup, i, text)) {
-        i = *next;
-      } else {
-        text.add('<');
-        ++i;
-      }
-      continue;
-    }
-    i += addCharacterAt(markup, i, text);
-  }
-  return text.take();
+  return MarkupReader(markup).read();
 }
 
 bool isValidUtf8(std::string_view text) {

@@ -2,6 +2,7 @@
 // Turns question markup into text a voice can read: no tags, entities decoded,
 // line breaks and block ends as pauses, whitespace collapsed, image alt text kept.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,9 +14,18 @@ namespace zandrel {
 // an audible pause.
 inline constexpr std::string_view kSpokenPause = "。";
 
-// Never throws and never drops readable text: markup that is not well formed
+// The most characters (code points) handed to a voice at once. The longest
+// real question is a few hundred; a page that holds more is cut here, at a
+// whole character, rather than keep the engine busy for minutes.
+inline constexpr std::size_t kMaxSpokenCharacters = 10000;
+// Combining marks kept on one base character; more of them are no text.
+inline constexpr int kMaxCombiningMarks = 4;
+
+// Takes time linear in the markup's length. Never throws and never drops
+// readable text within the limit above: markup that is not well formed
 // (a stray '<', an unclosed tag or quote) is read as the text it is. Invalid
-// UTF-8 and control characters, which no voice can say, are left out.
+// UTF-8, control and format characters (bidi controls among them), which no
+// voice can say, are left out.
 std::string spokenTextFromMarkup(std::string_view markup);
 
 // True when `text` is well-formed UTF-8 (no overlong forms, no surrogates).

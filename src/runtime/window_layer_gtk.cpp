@@ -1,10 +1,13 @@
 #include "runtime/window_layer_gtk.h"
 
+#include <fcntl.h>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -99,6 +102,8 @@ class GtkWindowLayer final : public WindowLayer {
   void finishProgram();
   void runExitRoutines();
   void destroyWindow();
+  void watchQuitSignal();
+  void unwatchQuitSignal();
 
   void raise(std::string_view source, EventKind event);
   void raiseNavigated(Control& control, const std::string& address);
@@ -127,8 +132,11 @@ class GtkWindowLayer final : public WindowLayer {
     GtkWindowLayer* layer = nullptr;
     int signal = 0;
   };
-  SignalHook signalHooks_[2];
-  guint signalSources_[2] = {0, 0};
+  static constexpr int kHandledSignals = 3;
+  SignalHook signalHooks_[kHandledSignals];
+  guint signalSources_[kHandledSignals] = {};
+  int quitPipe_[2] = {-1, -1};
+  guint quitSource_ = 0;
 
   WindowDesign design_;
   GtkWidget* window_ = nullptr;
@@ -170,6 +178,7 @@ GtkWindowLayer::~GtkWindowLayer() {
     if (source != 0) g_source_remove(source);
     source = 0;
   }
+  unwatchQuitSignal();
 }
 
 bool GtkWindowLayer::initialise() {
@@ -185,10 +194,11 @@ bool GtkWindowLayer::initialise() {
   }
   gtkReady_ = true;
   ui_.bindToCurrentThread();
-  // Ctrl+C in a terminal or a TERM from the session ends the program like the
-  // close box does: the exit routines still run, once.
-  const int signals[2] = {SIGINT, SIGTERM};
-  for (int i = 0; i < 2; ++i) {
+  // Ctrl+C or Ctrl+\ in a terminal, a closed terminal or a logout (HUP) and
+  // a TERM from the session end the program like the close box does: the
+  // voice is silenced and the exit routines still run, once.
+  const int signals[kHandledSignals] = {SIGINT, SIGTERM, SIGHUP};
+  for (int i = 0; i < kHandledSignals; ++i) {
     signalHooks_[i] = SignalHook{this, signals[i]};
     signalSources_[i] = g_unix_signal_add(
         signals[i],
@@ -199,7 +209,58 @@ bool GtkWindowLayer::initialise() {
         },
         &signalHooks_[i]);
   }
+  watchQuitSignal();
   return true;
+}
+
+namespace {
+// The write end of the QUIT signal's pipe, for the handler; -1 when none.
+std::atomic<int> quitSignalWriter{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
+}  // namespace
+
+// GLib watches HUP, INT and TERM itself but refuses QUIT: that one comes to
+// the main loop through a pipe of the layer's own.
+void GtkWindowLayer::watchQuitSignal() {
+  if (::pipe2(quitPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    quitPipe_[0] = quitPipe_[1] = -1;
+    return;
+  }
+  quitSignalWriter = quitPipe_[1];
+  struct sigaction action {};
+  action.sa_handler = +[](int) {
+    const int saved = errno;
+    const int fd = quitSignalWriter.load();
+    const char byte = 'q';
+    if (fd >= 0) {
+      [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
+    }
+    errno = saved;
+  };
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGQUIT, &action, nullptr);
+  quitSource_ = g_unix_fd_add(
+      quitPipe_[0], G_IO_IN,
+      +[](gint fd, GIOCondition, gpointer self) -> gboolean {
+        char drained[64];
+        while (::read(fd, drained, sizeof(drained)) > 0) {
+        }
+        static_cast<GtkWindowLayer*>(self)->requestQuit(128 + SIGQUIT);
+        return G_SOURCE_CONTINUE;
+      },
+      this);
+}
+
+void GtkWindowLayer::unwatchQuitSignal() {
+  if (quitPipe_[0] < 0) return;
+  ::signal(SIGQUIT, SIG_DFL);
+  quitSignalWriter = -1;
+  if (quitSource_ != 0) g_source_remove(quitSource_);
+  quitSource_ = 0;
+  ::close(quitPipe_[0]);
+  ::close(quitPipe_[1]);
+  quitPipe_[0] = quitPipe_[1] = -1;
 }
 
 void GtkWindowLayer::registerExitRoutine(Procedure routine) {
@@ -305,6 +366,28 @@ bool GtkWindowLayer::buildWindow() {
 
   frame_ = requestFrameExtents(gdkWindow, kFrameRequestTimeoutMs);
   if (menuBar_ != nullptr) {
+    // An assistive tool (screen reader, test driver) may click an item of a
+    // menu that was never opened: GTK then grabs the input for a menu
+    // without a window and prints CRITICALs. Realised now, every menu has one.
+    GList* items = gtk_container_get_children(GTK_CONTAINER(menuBar_));
+    for (GList* item = items; item != nullptr; item = item->next) {
+      GtkWidget* list = gtk_menu_item_get_submenu(GTK_MENU_ITEM(item->data));
+      if (list == nullptr) continue;
+      gtk_widget_realize(gtk_widget_get_toplevel(list));
+      gtk_widget_realize(list);
+      // After such a click GTK closes the item's menu, looking for it among
+      // the item's accessible parents. It gives a submenu's items the menu
+      // item above as parent, so the search climbs past the window to the
+      // application's object, which is no widget's (more CRITICALs). With
+      // their own menu as parent, the search ends there.
+      AtkObject* menu = gtk_widget_get_accessible(list);
+      GList* entries = gtk_container_get_children(GTK_CONTAINER(list));
+      for (GList* entry = entries; entry != nullptr; entry = entry->next) {
+        atk_object_set_parent(gtk_widget_get_accessible(GTK_WIDGET(entry->data)), menu);
+      }
+      g_list_free(entries);
+    }
+    g_list_free(items);
     int minimum = 0;
     gtk_widget_get_preferred_height(menuBar_, &minimum, &menuHeight_);
     g_signal_connect(menuBar_, "size-allocate",

@@ -220,9 +220,24 @@ class Desktop:
         self.processes = []
         if exc and exc[0] is not None:
             self.dump_logs()
+        critical = self._critical_lines()
         if self.tmp and not os.environ.get("ZANDREL_E2E_KEEP"):
             shutil.rmtree(self.tmp, ignore_errors=True)
+        # A GLib CRITICAL is a fault of the program even when it goes on: every
+        # end-to-end test fails on one.
+        if critical and not (exc and exc[0] is not None):
+            raise HarnessError("the program printed CRITICAL: " + " | ".join(critical[:3]))
         return False
+
+    def _critical_lines(self):
+        lines = []
+        for name, path in self.logs.items():
+            if not name.startswith("program"):
+                continue
+            with contextlib.suppress(OSError), open(path, encoding="utf-8",
+                                                    errors="replace") as f:
+                lines += [line.strip() for line in f if "CRITICAL" in line]
+        return lines
 
     @staticmethod
     def _stop(process, grace=5.0):

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <thread>
 
 #include "app/main_window.h"
@@ -15,6 +17,8 @@ namespace zandrel {
 namespace {
 
 using testing::AppServices;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 class ReadAloudFlow : public ::testing::Test {
  protected:
@@ -117,6 +121,72 @@ TEST_F(ReadAloudFlow, TheEndWaitsForAnOperationInProgressAndRefusesLaterOnes) {
   EXPECT_NE(spoke, app.window.boxes.size() == 1u);
   EXPECT_LE(app.window.boxes.size(), 1u);
   EXPECT_TRUE(WaitForReadAloudRuns(std::chrono::milliseconds(10)));
+}
+
+TEST_F(ReadAloudFlow, PressesDuringASlowStartCollapseIntoTheLatestRead) {
+  app.speech.opDelay = 100ms;
+  std::thread first([] { ReadAloud(); });
+  while (app.speech.log->inside == 0) std::this_thread::yield();
+  const Clock::time_point pressed = Clock::now();
+  std::vector<std::thread> presses;
+  for (int i = 0; i < 10; ++i) presses.emplace_back([] { OnReadAloudHotkey(1000001); });
+  for (auto& t : presses) t.join();
+  // Each press only leaves its request: ten reads one after another would
+  // take three seconds of speaker operations.
+  EXPECT_LT(Clock::now() - pressed, 600ms);
+  first.join();
+  const std::vector<std::string> ops = voiceOps();
+  const auto speaks = std::count_if(
+      ops.begin(), ops.end(), [](const std::string& op) { return op.rfind("speak:", 0) == 0; });
+  EXPECT_GE(speaks, 1);
+  EXPECT_LE(speaks, 2);
+  EXPECT_EQ(ops.back().rfind("speak:", 0), 0u);  // the latest request was read
+  EXPECT_EQ(ReadAloudRunsInProgress(), 0);
+}
+
+TEST_F(ReadAloudFlow, OneFailureBoxAtATime) {
+  app.speech.acceptSpeech = false;
+  std::atomic<bool> open{false};
+  std::atomic<bool> close{false};
+  std::atomic<int> shown{0};
+  app.window.onBox = [&](const testing::FakeWindowLayer::Box&) {
+    if (shown++ > 0) return;  // only the first stays open until closed below
+    open = true;
+    while (!close) std::this_thread::yield();
+  };
+  std::thread first([] { ReadAloud(); });
+  while (!open) std::this_thread::yield();
+  EXPECT_EQ(ReadAloud(), 0);  // fails too, while the first box is open: no second box
+  close = true;
+  first.join();
+  EXPECT_EQ(app.window.boxes.size(), 1u);
+  app.window.onBox = nullptr;
+  EXPECT_EQ(ReadAloud(), 0);  // once it is closed, the next failure shows its own
+  EXPECT_EQ(app.window.boxes.size(), 2u);
+}
+
+TEST_F(ReadAloudFlow, NeitherTheMenuNorTheEndWaitsForSlowSpeech) {
+  app.speech.opDelay = 300ms;
+  Clock::time_point start = Clock::now();
+  OnReadAloudMenu();
+  EXPECT_LT(Clock::now() - start, 100ms);
+  ASSERT_TRUE(WaitForReadAloudRuns(10s));
+  EXPECT_EQ(voiceOps().back(), "speak:0:" + spokenTextFromMarkup(app.page.question));
+  EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
+
+  std::thread reading([] { ReadAloud(); });
+  while (app.speech.log->inside == 0) std::this_thread::yield();
+  start = Clock::now();
+  ReleaseGlobals();
+  EXPECT_LT(Clock::now() - start, 250ms);
+  reading.join();
+  // The run dropped the speaker when its operation was done: every voice
+  // made was destroyed, and no operation runs any more.
+  EXPECT_FALSE(speaker().with([](TextToSpeech&) {}));
+  const std::vector<std::string> ops = app.speech.log->snapshot();
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "create"),
+            std::count(ops.begin(), ops.end(), "destroy"));
+  EXPECT_FALSE(app.speech.log->overlapped);
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <random>
+#include <string>
 
 #include "runtime/spoken_text.h"
 
@@ -114,6 +117,62 @@ TEST(SpokenText, AnyInputGivesCleanText) {
       ASSERT_NE(out.front(), ' ') << input;
       ASSERT_NE(out.back(), ' ') << input;
     }
+  }
+}
+
+std::size_t codePoints(const std::string& text) {
+  std::size_t n = 0;
+  for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+TEST(SpokenText, WhatReachesTheVoiceIsBounded) {
+  // A huge title is cut at a whole character, not in the middle of one.
+  std::string huge;
+  for (int i = 0; i < 3000; ++i) huge += "第1题 甲乙丙";
+  const std::string cut = spokenTextFromMarkup(huge);
+  EXPECT_TRUE(isValidUtf8(cut));
+  EXPECT_LE(codePoints(cut), kMaxSpokenCharacters);
+  EXPECT_GE(codePoints(cut), kMaxSpokenCharacters - 1);  // a space may not fit with its word
+  EXPECT_EQ(cut.substr(0, 11), "第1题 甲");
+  // Bidi overrides and isolates and other format characters are dropped.
+  EXPECT_EQ(spokenTextFromMarkup("\u202e甲乙\u202c丙\u2066丁\u2069\u061c戊&#x200F;"), "甲乙丙丁戊");
+  // At most four combining marks stay on a base; none without one.
+  std::string flood = "a";
+  for (int i = 0; i < 50; ++i) flood += "\u0301\u0489";
+  flood += "b\u0300 \u0300c";
+  EXPECT_EQ(spokenTextFromMarkup(flood), "a\u0301\u0489\u0301\u0489b\u0300 c");
+  EXPECT_EQ(spokenTextFromMarkup("café"), "café");
+}
+
+TEST(SpokenText, HostileMarkupTakesLinearTime) {
+  // Each input is 1 MB of markup whose handling once went back over the rest
+  // of the text again and again; each must take well under a second even in
+  // a sanitizer build (about 10 ms in a release build).
+  const auto repeated = [](std::string_view unit, std::string_view tail = "") {
+    std::string s;
+    while (s.size() < (1u << 20)) s += unit;
+    s += tail;
+    return s;
+  };
+  const std::pair<const char*, std::string> inputs[] = {
+      {"empty scripts", repeated("<script></script>", "甲")},
+      {"unclosed styles", repeated("<style><STYLE ", "甲")},
+      {"unclosed comments", repeated("<!--", "甲")},
+      {"unclosed declarations", repeated("<!x", "甲")},
+      {"unclosed tags", repeated("<b x=1 ", "甲")},
+      {"unclosed quotes", repeated("<b x=\"1 ", "甲")},
+      {"end tags of scripts", repeated("<script></scrip></scrip", "</script>甲")},
+      {"combining marks", repeated("\u0301", "甲")},
+  };
+  for (const auto& [name, markup] : inputs) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::string text = spokenTextFromMarkup(markup);
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%-22s %7.1f ms\n", name, ms);
+    EXPECT_LT(ms, 1000.0) << name;
+    EXPECT_TRUE(isValidUtf8(text)) << name;
   }
 }
 

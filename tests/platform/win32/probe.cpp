@@ -10,6 +10,7 @@
 //                                   client coordinates of its parent
 //   probe process <name.exe>        private bytes, handles and threads of
 //                                   the process of that name
+//   probe minimize <caption>        minimises the top-level window with that caption
 
 #include <windows.h>
 
@@ -64,12 +65,14 @@ int printWindow(HWND window) {
       "{\"found\": true, \"caption\": %s, \"left\": %ld, \"top\": %ld, \"width\": %ld, "
       "\"height\": %ld, \"clientLeft\": %ld, \"clientTop\": %ld, \"clientWidth\": %ld, "
       "\"clientHeight\": %ld, \"maximizeBox\": %s, \"minimizeBox\": %s, \"thickFrame\": %s, "
-      "\"sysMenu\": %s, \"enabled\": %s, \"visible\": %s, \"hasMenu\": %s}\n",
+      "\"sysMenu\": %s, \"enabled\": %s, \"visible\": %s, \"hasMenu\": %s, \"iconic\": %s, "
+      "\"foreground\": %s}\n",
       quoted(utf8(textOf(window))).c_str(), rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top,
       client.x, client.y, inner.right, inner.bottom, (style & WS_MAXIMIZEBOX) ? "true" : "false",
       (style & WS_MINIMIZEBOX) ? "true" : "false", (style & WS_THICKFRAME) ? "true" : "false",
       (style & WS_SYSMENU) ? "true" : "false", IsWindowEnabled(window) ? "true" : "false",
-      IsWindowVisible(window) ? "true" : "false", GetMenu(window) ? "true" : "false");
+      IsWindowVisible(window) ? "true" : "false", GetMenu(window) ? "true" : "false",
+      IsIconic(window) ? "true" : "false", GetForegroundWindow() == window ? "true" : "false");
   return 0;
 }
 
@@ -181,6 +184,11 @@ int printProcess(const std::wstring& name) {
 int wmain(int argc, wchar_t** argv) {
   if (argc >= 3 && std::wstring(argv[1]) == L"window") {
     return printWindow(FindWindowW(nullptr, argv[2]));
+  }
+  if (argc >= 3 && std::wstring(argv[1]) == L"minimize") {
+    HWND window = FindWindowW(nullptr, argv[2]);
+    if (window) ShowWindow(window, SW_MINIMIZE);
+    return printWindow(window);
   }
   if (argc >= 3 && std::wstring(argv[1]) == L"box") {
     return printBox(FindWindowW(L"#32770", argv[2]));
