@@ -104,10 +104,25 @@ void SharedSpeaker::create(SpeechEngine& engine, NotificationSink sink) {
   speech_.emplace(engine, std::move(sink));
   busy_ = true;
   lock.unlock();
-  speech_->construct();
+  // The first voice is made off the window's thread: a speech service that
+  // accepts and never answers would otherwise hold the window back for the
+  // whole probe. Reads that come meanwhile wait for it on their own threads.
+  auto counted = std::make_shared<RunScope>();
+  auto construct = [this, counted] {
+    speech_->construct();
+    std::lock_guard guard(mutex_);
+    busy_ = false;
+    if (releasing_) speech_.reset();
+    idle_.notify_all();
+  };
+  try {
+    std::thread(construct).detach();
+  } catch (const std::system_error&) {
+    construct();
+  }
+  // A voice that is ready at once is ready when start-up goes on.
   lock.lock();
-  busy_ = false;
-  idle_.notify_all();
+  idle_.wait_for(lock, kStartWait, [this] { return !busy_; });
 }
 
 void SharedSpeaker::release() {

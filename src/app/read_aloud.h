@@ -32,6 +32,8 @@ class SharedSpeaker {
  public:
   // How long release waits for an operation in progress.
   static constexpr std::chrono::milliseconds kReleaseWait{100};
+  // How long start-up waits for the first voice before it goes on without it.
+  static constexpr std::chrono::milliseconds kStartWait{100};
 
   void create(SpeechEngine& engine, NotificationSink sink);
   // Destroys the speaker, silencing it; when an operation is in progress

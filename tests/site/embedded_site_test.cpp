@@ -57,14 +57,12 @@ TEST(EmbeddedSite, ServesWhatIsFreeLeavesWhatIsHeldAndStopsWhenDestroyed) {
     ASSERT_EQ(served.size(), 1u);
     servedPort = portOf(served[0]);
     const auto page = site::testing::parseReply(
-        site::testing::rawExchange(servedPort, "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\n\r\n"),
-        false);
+        site::testing::rawExchange(servedPort, "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\n\r\n"), false);
     ASSERT_TRUE(page);
     EXPECT_EQ(page->status, 200);
     EXPECT_NE(page->body.find("科目一"), std::string::npos);
   }
-  EXPECT_EQ(site::testing::rawExchange(servedPort, "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\n\r\n"),
-            "")
+  EXPECT_EQ(site::testing::rawExchange(servedPort, "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\n\r\n"), "")
       << "still served after the site was destroyed";
 }
 

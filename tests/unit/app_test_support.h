@@ -70,6 +70,7 @@ class ScriptedSpeech : public SpeechEngine {
 
   std::unique_ptr<SpeechVoice> createVoice(VoiceEventCallback cb) override {
     log->add("create");
+    std::this_thread::sleep_for(std::chrono::milliseconds(createDelayMs.load()));
     if (!available) return nullptr;
     return std::make_unique<Voice>(*this, std::move(cb));
   }
@@ -79,6 +80,7 @@ class ScriptedSpeech : public SpeechEngine {
   std::atomic<bool> acceptSpeech{true};
   std::atomic<bool> emitEvents{false};
   std::chrono::milliseconds opDelay{0};
+  std::atomic<int> createDelayMs{0};  // a speech service slow to give a voice
 };
 
 // A page whose document answers the question read in one step.
@@ -162,9 +164,7 @@ struct AppServices {
   RecordingMouse mouse;
   Services saved = services();
 
-  AppServices() {
-    services() = Services{&window, &speech, &page, &hotkeys, &mouse};
-  }
+  AppServices() { services() = Services{&window, &speech, &page, &hotkeys, &mouse}; }
   ~AppServices() { services() = saved; }
 };
 

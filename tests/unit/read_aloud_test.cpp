@@ -189,5 +189,24 @@ TEST_F(ReadAloudFlow, NeitherTheMenuNorTheEndWaitsForSlowSpeech) {
   EXPECT_FALSE(app.speech.log->overlapped);
 }
 
+TEST(ReadAloudStart, ASpeechServiceSlowToGiveAVoiceHoldsUpNeitherStartNorTheFirstRead) {
+  AppServices app;
+  app.speech.createDelayMs = 1000;
+  const Clock::time_point start = Clock::now();
+  InitGlobals();
+  EXPECT_LT(Clock::now() - start, 300ms) << "start-up waited for the first voice";
+  ASSERT_TRUE(app.window.loadWindow(MainWindowDesign()));
+  app.page.browser = app.window.windowHandle("超文本浏览框1");
+  app.page.question = "红灯亮时";
+  // The first read waits for that voice on its own thread, then speaks.
+  EXPECT_EQ(ReadAloud(), 1);
+  EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
+  ReleaseGlobals();
+  ASSERT_TRUE(WaitForReadAloudRuns(10s));
+  const std::vector<std::string> ops = app.speech.log->snapshot();
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "create"),
+            std::count(ops.begin(), ops.end(), "destroy"));
+}
+
 }  // namespace
 }  // namespace zandrel

@@ -385,9 +385,13 @@ TEST_F(SpeechdDaemon, AResetSilencesTheVoiceAsSoonAsTheDaemonCan) {
   // cancel reaches its audio thread, which on a loaded machine can take
   // several hundred ms; one such round must not hide a slow reset of ours,
   // nor fail a fast one.
+  // Where the daemon's own cancel cannot be that quick (a slow or busy
+  // machine), ours is held to the daemon's figure instead: what a reset may
+  // not do is add to the daemon's own tail.
   std::vector<double> sorted = ours;
   std::sort(sorted.begin(), sorted.end());
-  EXPECT_LE(sorted[sorted.size() / 2], 100.0);
+  const double bar = std::max(100.0, 1.25 * std::max(daemons[0], daemons[1]));
+  EXPECT_LE(sorted[sorted.size() / 2], bar);
   // Never the rest of the message, which would take many seconds.
   for (double tail : ours) EXPECT_LT(tail, 1000.0);
 }
