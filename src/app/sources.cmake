@@ -23,7 +23,7 @@ if(ZANDREL_PLATFORM STREQUAL "win32")
   enable_language(RC)
   target_sources(zandrel_platform PRIVATE app/platform_win32.cpp)
   set_source_files_properties(app/zandrel.rc PROPERTIES
-    OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/zandrel.manifest
-    COMPILE_OPTIONS "--include-dir=${CMAKE_CURRENT_SOURCE_DIR}/app")
+    OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/app/zandrel.manifest;${PROJECT_SOURCE_DIR}/data/icons/zandrel.ico"
+    COMPILE_OPTIONS "--include-dir=${CMAKE_CURRENT_SOURCE_DIR}/app;--include-dir=${PROJECT_SOURCE_DIR}/data/icons")
   target_sources(zandrel PRIVATE app/zandrel.rc)
 endif()
