@@ -21,9 +21,9 @@ from layout import FILES, files_under, project_version  # noqa: E402
 from speech_recorder import SpeechRecorder, comparable  # noqa: E402
 from xtest_keys import XTestKeys  # noqa: E402
 
-# The program of the package serves the exam pages itself; until it does,
-# the build's zandrel-site stands in for it.
-PROGRAM_SERVES_SITE = False
+# A build for the local exam site serves it from the program itself (the
+# build says so); otherwise the build's zandrel-site stands in.
+PROGRAM_SERVES_SITE = os.environ.get("ZANDREL_PROGRAM_SERVES_SITE") == "true"
 
 LIBRARIES = ("libgtk-3-0", "libwebkit2gtk-4.1-0", "libspeechd2", "libx11-6", "libc6")
 SPEECH = ("speech-dispatcher", "speech-dispatcher-espeak-ng", "espeak-ng")
@@ -56,6 +56,7 @@ def first_question():
 def run_unpacked(checks, program):
     with Desktop() as desk, SpeechRecorder(desk) as voice:
         if not PROGRAM_SERVES_SITE:
+            print("the program does not serve the exam site itself: starting zandrel-site")
             desk.start_site()
         desk.start_program(path=program, extra_env=voice.env)
         desk.wait_window(MAIN_TITLE)

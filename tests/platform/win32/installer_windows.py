@@ -5,7 +5,8 @@ uninstall entry in place; the installed zandrel.exe, started alone, serves
 its exam page to Linux; the silent uninstall takes all of it away again.
 
 Run by scripts/wine-run --xvfb --command (a private prefix and display).
-ZANDREL_SETUP names the installer, ZANDREL_VERSION the expected version.
+ZANDREL_SETUP names the installer, ZANDREL_VERSION the expected version,
+ZANDREL_PROGRAM_SERVES_SITE is "true" when the build serves its exam site.
 """
 
 import os
@@ -21,9 +22,9 @@ VERSION = os.environ["ZANDREL_VERSION"]
 KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zandrel"
 SHORTCUT = "Zandrel 语音读题.lnk"
 EXAM_PAGE = "http://127.0.0.1:47101/kaoshi/"
-# The program serves the exam pages itself; until it does, its installed
-# copy cannot be asked for the page.
-PROGRAM_SERVES_SITE = False
+# Whether the build serves the local exam site from the program itself; a
+# build for an online site does not.
+PROGRAM_SERVES_SITE = os.environ.get("ZANDREL_PROGRAM_SERVES_SITE") == "true"
 
 # Wine would otherwise turn the shortcut into a menu entry in the user's home.
 ENV = dict(os.environ,
@@ -143,8 +144,10 @@ def main():
             app.kill()
             app.wait()
             wine("taskkill", "/f", "/im", "zandrel.exe", timeout=30)
+        check(wait_until(lambda: exam_page()[0] is None, 20),
+              "the exam page goes away with the program")
     else:
-        step("skipped: the installed zandrel.exe does not serve its own exam page yet")
+        step("skipped: this build of zandrel.exe does not serve an exam page of its own")
 
     step("silent uninstall")
     # The uninstaller copies itself away and returns at once; the copy works on.
