@@ -138,7 +138,7 @@ def main():
         try:
             served = wait_until(lambda: exam_page()[0] == 200, 60)
             status, page = exam_page()
-            check(served and "{m: " in page, f"curl-like GET {EXAM_PAGE} answers the exam page "
+            check(served and "{m: " in page, f"GET {EXAM_PAGE} from Linux answers the exam page "
                   f"from the installed program (status {status})")
         finally:
             app.kill()
