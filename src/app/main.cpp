@@ -1,11 +1,15 @@
 #include <chrono>
 #include <memory>
 
+#include "app/embedded_site.h"
 #include "app/main_window.h"
 #include "app/platform.h"
 #include "app/read_aloud.h"
 
 int main() {
+  // Serving before the window exists, so the browser's first load finds the
+  // pages; it stops (last, after the window is gone) when main returns.
+  const std::unique_ptr<zandrel::EmbeddedSite> site = zandrel::startEmbeddedSite();
   std::unique_ptr<zandrel::Platform> platform = zandrel::createPlatform();
   if (!platform) return -1;
   const int code = zandrel::RunApplication();

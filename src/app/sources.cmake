@@ -5,8 +5,20 @@ target_sources(zandrel_core PRIVATE
   app/read_aloud.cpp
   app/platform.cpp)
 
+# The local exam site inside the program (see app/embedded_site.h): the site's
+# own library, linked into zandrel on both platforms. Outside the portable
+# core, whose tests need no server.
+add_library(zandrel_embedded_site STATIC app/embedded_site.cpp)
+if(WIN32)
+  target_sources(zandrel_embedded_site PRIVATE app/embedded_site_win32.cpp)
+else()
+  target_sources(zandrel_embedded_site PRIVATE app/embedded_site_posix.cpp)
+endif()
+target_include_directories(zandrel_embedded_site PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${Z_GENERATED})
+target_link_libraries(zandrel_embedded_site PUBLIC zandrel_site_lib)
+
 add_executable(zandrel app/main.cpp)
-target_link_libraries(zandrel PRIVATE zandrel_platform)
+target_link_libraries(zandrel PRIVATE zandrel_platform zandrel_embedded_site)
 # At the top of the build tree, where scripts and tests look for it.
 set_target_properties(zandrel PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 if(WIN32)

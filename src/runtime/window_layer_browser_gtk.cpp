@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "runtime/error_page.h"
 #include "runtime/window_layer_dispatch_gtk.h"
 
 namespace zandrel {
@@ -117,9 +118,17 @@ Browser::Browser(const ControlDesign& design, NavigatedHandler navigated, UiDisp
                      // images and scripts may still be loading.
                      if (event != WEBKIT_LOAD_COMMITTED) return;
                      const gchar* uri = webkit_web_view_get_uri(view);
-                     static_cast<Browser*>(self)->navigated_(uri != nullptr ? uri : "");
+                     static_cast<Browser*>(self)->onCommitted(uri != nullptr ? uri : "");
                    }),
                    this);
+  g_signal_connect(
+      view_, "load-failed",
+      G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
+                     gpointer self) -> gboolean {
+        return static_cast<Browser*>(self)->onLoadFailed(uri != nullptr ? uri : "", error) ? TRUE
+                                                                                           : FALSE;
+      }),
+      this);
   g_signal_connect(
       view_, "user-message-received",
       G_CALLBACK(+[](WebKitWebView*, WebKitUserMessage* message, gpointer self) -> gboolean {
@@ -171,8 +180,38 @@ std::string Browser::address() const {
   return uri != nullptr ? uri : "";
 }
 
+void Browser::onCommitted(const std::string& address) {
+  // The message about an address that failed is no navigation to it: a
+  // failed score page must not resize the browser as the real one does.
+  if (failedAddress_ && *failedAddress_ == address) {
+    failedAddress_.reset();
+    return;
+  }
+  navigated_(address);
+}
+
+bool Browser::onLoadFailed(const std::string& address, const GError* error) {
+  // A load replaced by another one, or handed elsewhere, is no failure to show.
+  if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+      g_error_matches(error, WEBKIT_POLICY_ERROR,
+                      WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE) ||
+      g_error_matches(error, WEBKIT_PLUGIN_ERROR, WEBKIT_PLUGIN_ERROR_WILL_HANDLE_LOAD)) {
+    return false;
+  }
+  // The message itself could not be shown: leave it to the engine, once.
+  if (failedAddress_ && *failedAddress_ == address) return false;
+  // The engine's own error page would lie outside the cut-out; the message is
+  // placed inside it. Under the failed address, so that choosing the exam
+  // again (or 重新考试) loads that address anew.
+  failedAddress_ = address;
+  webkit_web_view_load_alternate_html(asView(view_), unreachablePageHtml(address).c_str(),
+                                      address.c_str(), nullptr);
+  return true;
+}
+
 void Browser::navigate(const std::string& address) {
   lastRequested_ = address;
+  failedAddress_.reset();
   WebKitWebView* view = asView(view_);
   if (!webkit_web_view_get_is_web_process_responsive(view)) {
     // The page's own script keeps its process busy: it would never even start

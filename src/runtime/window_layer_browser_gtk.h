@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "runtime/window_layer.h"
@@ -48,6 +49,8 @@ class Browser {
 
  private:
   void connectQuietHandlers();
+  void onCommitted(const std::string& address);
+  bool onLoadFailed(const std::string& address, const GError* error);
   void startProbe();
   void stopProbe();
   void replaceWebProcess();
@@ -58,6 +61,8 @@ class Browser {
   NavigatedHandler navigated_;
   UiDispatcher& ui_;
   std::string lastRequested_;
+  // The address whose failure message is being shown in its place.
+  std::optional<std::string> failedAddress_;
   CancellableRef probe_;
   guint probeTimer_ = 0;
   // Crash recovery is bounded so that a page that crashes its process on every

@@ -30,6 +30,11 @@ HEIGHT_REPORTER = """
 """
 
 
+# A page value: the connection is closed without an answer, so the browser's
+# load of that address fails.
+DROP = object()
+
+
 class FixtureSite:
     def __init__(self, host_port, pages):
         host, port = host_port.split(":")
@@ -56,6 +61,9 @@ class FixtureSite:
                 page = site.pages.get(self.path)
                 if page is None:
                     page = site.pages.get(parsed.path)
+                if page is DROP:
+                    self.close_connection = True
+                    return
                 if page is None:
                     self._send(404, b"<html><body>not here</body></html>", "text/html")
                     return

@@ -1,0 +1,241 @@
+"""The exam site inside the program, and what the user sees when a page
+cannot be reached.
+
+1. Started alone, the program serves both exam hosts itself: the exam page
+   shows, a client that drops its connections does not end the program, and
+   the closed window ends it with code 0 and frees both ports.
+2. With zandrel-site already running, the page comes from that site and the
+   program serves no port of its own.
+3. A port held by something that is not the site (it answers one line of
+   garbage and hangs up): the cut-out shows the message, the other host is
+   still served by the program, and once a real site answers there
+   菜单 → 科目一 shows its page.
+4. A failed load of the Subject 4 score address shows the message and is no
+   navigation to the score page: the browser keeps its height."""
+
+import socket
+import threading
+import time
+import urllib.request
+
+from fixture_site import DROP, HEIGHT_REPORTER, FixtureSite
+from harness import (MAIN_TITLE, SUBJECT1_HOST, SUBJECT4_HOST, Desktop, HarnessError,
+                     run_checks, wait_until)
+
+MESSAGE_TITLE = "无法打开考试页面"
+MESSAGE_HINT = "请检查网络或考试网站，然后在“菜单”中选择“科目一全真模拟考试”或“科目四全真模拟考试”重试。"
+CUT_OUT = (960, 588)
+
+
+def address(host):
+    name, port = host.rsplit(":", 1)
+    return name, int(port)
+
+
+def status(host, path="/kaoshi/"):
+    """The HTTP status of a GET, or None when nothing answers."""
+    try:
+        with urllib.request.urlopen("http://%s%s" % (host, path), timeout=5) as r:
+            return r.status
+    except OSError:
+        return None
+
+
+def port_open(host):
+    try:
+        with socket.create_connection(address(host), timeout=1):
+            return True
+    except OSError:
+        return False
+
+
+class GarbageListener:
+    """Accepts connections on host, writes a line that is not HTTP, hangs up."""
+
+    def __init__(self, host):
+        self.sock = socket.socket()
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind(address(host))
+        self.sock.listen(8)
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+
+    def _serve(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            with conn:
+                conn.sendall(b"garbage\r\n")
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.sock.shutdown(socket.SHUT_RDWR)
+        self.sock.close()
+        self.thread.join(5)
+
+
+def page(title, body=""):
+    return ("<!doctype html><html><head><meta charset='utf-8'><title>%s</title></head>"
+            "<body><p>%s</p>%s%s</body></html>" % (title, title, body, HEIGHT_REPORTER))
+
+
+def find_text(desk, frame, text):
+    """The innermost accessible of the window whose text contains `text`, or
+    None (the page's document is named after its title, its heading is inside)."""
+    found = []
+
+    def walk(node, depth):
+        if node is None or depth > 60:
+            return
+        value = desk.text_of(node)
+        if value and text in value:
+            found.append(node)
+        try:
+            children = list(node)
+        except Exception:
+            return
+        for child in children:
+            walk(child, depth + 1)
+
+    walk(frame, 0)
+    return found[-1] if found else None
+
+
+def wait_text(desk, frame, text, timeout=30):
+    return wait_until(lambda: find_text(desk, frame, text), timeout, interval=0.5,
+                      what="the text %r in the window" % text)
+
+
+def check_message_in_cut_out(checks, desk, wid, frame, failed_address):
+    try:
+        title = wait_text(desk, frame, MESSAGE_TITLE)
+    except HarnessError as error:
+        checks.check(False, "the message shows for %s" % failed_address, str(error))
+        return
+    hint = find_text(desk, frame, MESSAGE_HINT)
+    checks.check(hint is not None, "the message says how to try again")
+    checks.check(find_text(desk, frame, failed_address) is not None,
+                 "the message names the address", failed_address)
+    ax, ay, _, _ = desk.client_area(wid, frame)
+    for what, node in (("title", title), ("hint", hint)):
+        if node is None:
+            continue
+        x, y, w, h = desk.extents(node)
+        inside = (ax <= x and x + w <= ax + CUT_OUT[0] and ay <= y and
+                  y + h <= ay + CUT_OUT[1] - 68 and w > 0 and h > 0)
+        checks.check(inside, "the message's %s lies in the cut-out's visible part" % what,
+                     "(%d,%d %dx%d; cut-out at %d,%d)" % (x, y, w, h, ax, ay))
+
+
+def end_program(desk, wid):
+    desk.request_close(wid)
+    return desk.program_exit(20)
+
+
+def alone(checks, desk):
+    for host in (SUBJECT1_HOST, SUBJECT4_HOST):
+        if port_open(host):
+            raise HarnessError("%s is in use before the test" % host)
+    program = desk.start_program()
+    wid = desk.wait_window(MAIN_TITLE)
+    frame = desk.accessible_frame(MAIN_TITLE)
+    checks.equal((status(SUBJECT1_HOST), status(SUBJECT4_HOST)), (200, 200),
+                 "alone: the program serves both exam hosts")
+    try:
+        wait_text(desk, frame, "本地模拟考场")
+        shown = True
+    except HarnessError:
+        shown = False
+    checks.check(shown and find_text(desk, frame, MESSAGE_TITLE) is None,
+                 "alone: the Subject 1 exam page shows in the window")
+
+    # Clients that hang up before the answer is written (a browser moving
+    # on) end that answer, not the program.
+    for _ in range(20):
+        with socket.create_connection(address(SUBJECT1_HOST)) as s:
+            s.sendall(b"GET /kaoshi/ HTTP/1.1\r\nHost: x\r\n\r\n")
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\0\0\0\0\0\0\0")
+    time.sleep(0.5)
+    checks.check(program.poll() is None and status(SUBJECT1_HOST) == 200,
+                 "alone: dropped connections leave the program and its site running")
+
+    checks.equal(end_program(desk, wid), 0, "alone: the close box ends it with code 0")
+    checks.check(not port_open(SUBJECT1_HOST) and not port_open(SUBJECT4_HOST),
+                 "alone: the ports are free once the program has ended")
+
+
+def beside_site(checks, desk):
+    desk.start_site()
+    desk.start_program()
+    wid = desk.wait_window(MAIN_TITLE)
+    try:
+        desk.wait_site_request(SUBJECT1_HOST, "GET", "/kaoshi/")
+        served = True
+    except HarnessError:
+        served = False
+    checks.check(served, "with zandrel-site: the page comes from that site")
+    checks.check("served already" in desk.program_log(),
+                 "with zandrel-site: the program says it uses what is there",
+                 repr(desk.program_log()[-300:]))
+    site = [p for name, p in desk.processes if name == "site"][0]
+    desk._stop(site)
+    time.sleep(0.5)
+    checks.check(desk.program.poll() is None, "with zandrel-site: the program still runs")
+    checks.check(not port_open(SUBJECT1_HOST) and not port_open(SUBJECT4_HOST),
+                 "with zandrel-site: the program serves no port of its own")
+    end_program(desk, wid)
+
+
+def not_a_site(checks, desk):
+    with GarbageListener(SUBJECT1_HOST):
+        desk.start_program()
+        wid = desk.wait_window(MAIN_TITLE)
+        frame = desk.accessible_frame(MAIN_TITLE)
+        check_message_in_cut_out(checks, desk, wid, frame,
+                                 "http://%s/kaoshi/" % SUBJECT1_HOST)
+        checks.equal(status(SUBJECT4_HOST), 200,
+                     "not a site: the free Subject 4 host is served by the program")
+    # The listener is gone; a real site answers there now and the menu retries.
+    with FixtureSite(SUBJECT1_HOST, {"/kaoshi/": page("s1-retried")}):
+        desk.activate_menu(frame, "菜单", "科目一全真模拟考试")
+        try:
+            wait_text(desk, frame, "s1-retried", 20)
+            shown = True
+        except HarnessError:
+            shown = False
+        checks.check(shown and find_text(desk, frame, MESSAGE_TITLE) is None,
+                     "not a site: 菜单 → 科目一 shows the page once it can be reached")
+        end_program(desk, wid)
+
+
+def failed_score_page(checks, desk):
+    hop = "<script>setTimeout(function(){location.href='/score/';}, 800);</script>"
+    with FixtureSite(SUBJECT1_HOST, {"/kaoshi/": page("s1-exam")}) as s1, \
+            FixtureSite(SUBJECT4_HOST, {"/kaoshi/": page("s4-exam", hop), "/score/": DROP}) as s4:
+        desk.start_program()
+        wid = desk.wait_window(MAIN_TITLE)
+        frame = desk.accessible_frame(MAIN_TITLE)
+        wait_until(lambda: s1.heights(), 20, what="the Subject 1 page")
+        desk.activate_menu(frame, "菜单", "科目四全真模拟考试")
+        wait_until(lambda: s4.requested("/score/"), 20, what="the score page's request")
+        check_message_in_cut_out(checks, desk, wid, frame, "http://%s/score/" % SUBJECT4_HOST)
+        t = time.monotonic()
+        desk.activate_menu(frame, "菜单", "科目一全真模拟考试")
+        wait_until(lambda: s1.heights(t), 20, what="the Subject 1 page again")
+        checks.equal(s1.heights(t)[-1][0], 2800,
+                     "failed score page: the browser keeps its height (no score-page rule)")
+
+
+def body(checks):
+    # One desktop: its accessibility bus is the one this process connects to.
+    with Desktop() as desk:
+        for scenario in (alone, beside_site, not_a_site, failed_score_page):
+            scenario(checks, desk)
+
+
+if __name__ == "__main__":
+    run_checks(body)
