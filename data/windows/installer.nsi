@@ -35,6 +35,7 @@ RequestExecutionLevel user
 Name "Zandrel【PC语音读题版】"
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\Zandrel"
+BrandingText "Zandrel ${VERSION}"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 
 !include "MUI2.nsh"
