@@ -2,7 +2,7 @@
 
 #include <filesystem>
 #include <iostream>
-#include <system_error>
+#include <optional>
 
 #include "app/exam_addresses.h"
 #include "site_images.h"

@@ -163,7 +163,11 @@ def alone(checks, desk):
     checks.check(program.poll() is None and status(SUBJECT1_HOST) == 200,
                  "alone: dropped connections leave the program and its site running")
 
+    closed = time.monotonic()
     checks.equal(end_program(desk, wid), 0, "alone: the close box ends it with code 0")
+    took = time.monotonic() - closed
+    # Stopping the site waits for the browser's idle connections to time out.
+    checks.check(took < 5, "alone: it ends within 5 s of the close box", "(%.2f s)" % took)
     checks.check(not port_open(SUBJECT1_HOST) and not port_open(SUBJECT4_HOST),
                  "alone: the ports are free once the program has ended")
 
