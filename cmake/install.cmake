@@ -38,8 +38,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reads the driving-theory mock exam's ques
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Zandrel shows the mock examinations of the Chinese driving-theory tests,
 Subject 1 (科目一) and Subject 4 (科目四), in one window and reads the current
-question aloud on F1, also while another program has the focus. The exam
-pages are served by the program itself on the loopback interface.")
+question aloud on F1, also while another program has the focus.")
+if(Z_EMBEDDED_SITE)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION
+         " The exam\npages are served by the program itself on the loopback interface.")
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION education)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
