@@ -62,7 +62,6 @@ class RequestReader {
   const Limits limits_;
   std::string buffer_;
   std::size_t start_ = 0;  // first unread byte of buffer_
-  bool sawBytes_ = false;
   bool chunked_ = false;
   std::size_t contentLength_ = 0;
   bool expectsContinue_ = false;
