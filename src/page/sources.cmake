@@ -33,6 +33,15 @@ if(ZANDREL_PLATFORM STREQUAL "gtk")
   target_link_libraries(zandrel-webext PRIVATE PkgConfig::ZPAGE_WEBEXT)
   # Whatever links the bridge finds the extension built.
   add_dependencies(zandrel_page_gtk zandrel-webext)
+
+  # Installed, the extension sits in the program's private library directory;
+  # the bridge finds it there relative to the program, so a package unpacked
+  # under any prefix works.
+  include(GNUInstallDirs)
+  set(ZANDREL_WEBEXT_INSTALL_DIR lib/zandrel/webext CACHE INTERNAL "")
+  file(RELATIVE_PATH z_webext_from_bin /${CMAKE_INSTALL_BINDIR} /${ZANDREL_WEBEXT_INSTALL_DIR})
+  target_compile_definitions(zandrel_page_gtk PRIVATE
+    ZANDREL_INSTALLED_WEBEXT_DIR="${z_webext_from_bin}")
 endif()
 
 # Page access on Windows: window tree, accessibility bridge, IDispatch.

@@ -384,8 +384,13 @@ std::string programPageExtensionDirectory() {
   const glib::String program(g_file_read_link("/proc/self/exe", nullptr));
   if (!program) return "webext";
   const glib::String directory(g_path_get_dirname(program.get()));
-  const glib::String extension(g_build_filename(directory.get(), "webext", nullptr));
-  return extension.get();
+  // A build tree keeps the extension beside the program; an installed program
+  // has it in its private library directory.
+  const glib::String beside(g_build_filename(directory.get(), "webext", nullptr));
+  if (g_file_test(beside.get(), G_FILE_TEST_IS_DIR)) return beside.get();
+  const glib::String installed(
+      g_build_filename(directory.get(), ZANDREL_INSTALLED_WEBEXT_DIR, nullptr));
+  return installed.get();
 }
 
 std::unique_ptr<PageBridge> createGtkPageBridge() {

@@ -14,14 +14,14 @@ namespace zandrel {
 inline constexpr std::string_view kGtkDocumentWindowClass = "WebKitWebView";
 
 // Construct on the UI thread before the first web view exists: it points the
-// default web context at the extension, which sits in "webext" next to the
-// program.
+// default web context at the program's extension (programPageExtensionDirectory).
 std::unique_ptr<PageBridge> createGtkPageBridge();
 // The same with the extension taken from another directory (test programs and
 // the benchmark live elsewhere in the build tree).
 std::unique_ptr<PageBridge> createGtkPageBridge(const std::string& extensionDirectory);
 
-// "<directory of the running program>/webext".
+// "<directory of the running program>/webext" in a build tree, else the
+// installed extension directory relative to the program.
 std::string programPageExtensionDirectory();
 
 }  // namespace zandrel

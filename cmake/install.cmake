@@ -1,0 +1,56 @@
+# Installation on Linux (cmake --install, and the .deb that CPack makes from
+# the same rules):
+#   bin/zandrel                                   the program
+#   lib/zandrel/webext/zandrel-webext.so          its extension in WebKit's web process
+#   share/zandrel/questions.tsv                   the exam site's question bank
+#   share/applications/<id>.desktop               the menu entry
+#   share/metainfo/<id>.metainfo.xml              the software centres' description
+#   share/icons/hicolor/*/apps/<id>.{svg,png}     the icon
+# zandrel-site is left out: the program serves the exam pages itself, and the
+# separate site is a development and test tool.
+
+include(GNUInstallDirs)
+
+set(ZANDREL_APP_ID org.zandrel.Zandrel)
+
+install(TARGETS zandrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS zandrel-webext LIBRARY DESTINATION ${ZANDREL_WEBEXT_INSTALL_DIR})
+install(FILES site/questions.tsv DESTINATION ${CMAKE_INSTALL_DATADIR}/zandrel)
+install(FILES data/linux/${ZANDREL_APP_ID}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES data/linux/${ZANDREL_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES data/icons/zandrel.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+        RENAME ${ZANDREL_APP_ID}.svg)
+foreach(size 16 24 32 48 64 128 256)
+  install(FILES data/icons/zandrel-${size}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+          RENAME ${ZANDREL_APP_ID}.png)
+endforeach()
+
+# cpack -G DEB: a binary package for Debian and its derivatives.
+set(CPACK_PACKAGE_NAME zandrel)
+set(CPACK_PACKAGE_VENDOR "Zandrel developers")
+set(CPACK_PACKAGE_CONTACT "Zandrel maintainers <maintainers@zandrel.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reads the driving-theory mock exam's questions aloud")
+# The summary is the synopsis line; this is the text below it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Zandrel shows the mock examinations of the Chinese driving-theory tests,
+Subject 1 (科目一) and Subject 4 (科目四), in one window and reads the current
+question aloud on F1, also while another program has the focus.")
+if(Z_EMBEDDED_SITE)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION
+         " The exam\npages are served by the program itself on the loopback interface.")
+endif()
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION education)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The libraries come from dpkg-shlibdeps; the speech stack is started over
+# D-Bus/its socket at run time, so it is named here. Without the espeak-ng
+# module speech-dispatcher has no voice and every reading ends in 转换失败！.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "speech-dispatcher, speech-dispatcher-espeak-ng, espeak-ng")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR DEB)
+include(CPack)

@@ -1,0 +1,121 @@
+"""The .deb that cpack makes: its control fields and dependencies, exactly the
+installed files, and the program unpacked from it run on a private desktop,
+where it shows the exam page and F1 reads question 1 (which needs the
+extension found at its installed place)."""
+
+import glob
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+from harness import (MAIN_TITLE, SUBJECT1_HOST, Desktop, build_dir,  # noqa: E402
+                     run_checks, wait_until)
+from layout import FILES, project_version  # noqa: E402
+from speech_recorder import SpeechRecorder, comparable  # noqa: E402
+from xtest_keys import XTestKeys  # noqa: E402
+
+# A build for the local exam site serves it from the program itself (the
+# build says so); otherwise the build's zandrel-site stands in.
+PROGRAM_SERVES_SITE = os.environ.get("ZANDREL_PROGRAM_SERVES_SITE") == "true"
+
+LIBRARIES = ("libgtk-3-0", "libwebkit2gtk-4.1-0", "libspeechd2", "libx11-6", "libc6")
+SPEECH = ("speech-dispatcher", "speech-dispatcher-espeak-ng", "espeak-ng")
+
+
+def control_fields(deb):
+    info = subprocess.run(["dpkg-deb", "--info", deb], capture_output=True, text=True,
+                          check=True).stdout
+    return dict(re.findall(r"^ ([A-Z][\w-]+): (.*)$", info, re.M))
+
+
+def packaged_files(deb):
+    """Regular files of the package, relative to /usr."""
+    listing = subprocess.run(["dpkg-deb", "--contents", deb], capture_output=True, text=True,
+                             check=True).stdout
+    files = {}
+    for line in listing.splitlines():
+        mode, owner, _, _, _, path = line.split(None, 5)
+        if mode.startswith("-"):
+            files[path] = owner
+    return files
+
+
+def first_question():
+    with urllib.request.urlopen("http://%s/kaoshi/" % SUBJECT1_HOST, timeout=10) as r:
+        page = r.read().decode("utf-8")
+    return json.loads(re.search(r'\{m: ("(?:[^"\\]|\\.)*")', page).group(1))
+
+
+def run_unpacked(checks, program):
+    with Desktop() as desk, SpeechRecorder(desk) as voice:
+        if not PROGRAM_SERVES_SITE:
+            print("the program does not serve the exam site itself: starting zandrel-site")
+            desk.start_site()
+        desk.start_program(path=program, extra_env=voice.env)
+        desk.wait_window(MAIN_TITLE)
+        frame = desk.accessible_frame(MAIN_TITLE)
+        question = comparable(first_question())
+        try:
+            wait_until(lambda: question[-8:] in comparable(" ".join(desk.page_texts(frame))),
+                       30, interval=0.5, what="question 1 on the page")
+            shown = True
+        except Exception:
+            shown = False
+        checks.check(shown, "the unpacked program shows the exam page with question 1")
+        keys = XTestKeys(desk.display)
+        try:
+            keys.press("F1")
+        finally:
+            keys.close()
+        try:
+            said = wait_until(voice.said, 15, what="a reading")
+        except Exception:
+            said = voice.said()
+        checks.equal([comparable(s) for s in said], [question], "F1 reads question 1")
+        time.sleep(1)
+        checks.check(desk.program.poll() is None, "the program keeps running")
+
+
+def body(checks):
+    build = build_dir()
+    with tempfile.TemporaryDirectory(prefix="zandrel-deb-") as tmp:
+        started = time.monotonic()
+        result = subprocess.run(["cpack", "-G", "DEB", "-B", tmp], cwd=build,
+                                capture_output=True, text=True)
+        debs = glob.glob(os.path.join(tmp, "*.deb"))
+        if not checks.check(result.returncode == 0 and len(debs) == 1, "cpack -G DEB makes a .deb",
+                            (result.stdout + result.stderr)[-2000:]):
+            return
+        deb = debs[0]
+        print("built %s in %.0f s" % (os.path.basename(deb), time.monotonic() - started))
+
+        fields = control_fields(deb)
+        checks.equal((fields.get("Package"), fields.get("Version"), fields.get("Architecture")),
+                     ("zandrel", project_version(build), "amd64"), "package, version, architecture")
+        checks.check(re.match(r".+ <[^@ ]+@[^> ]+>$", fields.get("Maintainer", "")),
+                     "a maintainer with an address", fields.get("Maintainer"))
+        depends = {re.split(r"[ (]", d.strip())[0]
+                   for d in fields.get("Depends", "").split(",")}
+        missing = sorted(set(LIBRARIES + SPEECH) - depends)
+        checks.check(not missing, "the libraries and the speech stack are dependencies",
+                     "(missing %s from %r)" % (missing, fields.get("Depends")))
+
+        files = packaged_files(deb)
+        checks.equal(sorted(files), sorted("./usr/" + f for f in FILES), "the packaged files")
+        checks.check(all(owner == "root/root" for owner in files.values()),
+                     "every file belongs to root")
+
+        root = os.path.join(tmp, "root")
+        subprocess.run(["dpkg-deb", "-x", deb, root], check=True)
+        if os.path.exists(os.path.join(root, "usr/bin/zandrel")):
+            run_unpacked(checks, os.path.join(root, "usr/bin/zandrel"))
+
+
+run_checks(body)
