@@ -100,4 +100,7 @@ Section "Uninstall"
   ; files of their own.
   RMDir "$INSTDIR"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ; The program's one setting of its own (the browser control's document
+  ; mode), written at its first start: nothing of it stays behind.
+  DeleteRegValue HKCU "Software\Microsoft\Internet Explorer\Main\FeatureControl\FEATURE_BROWSER_EMULATION" "zandrel.exe"
 SectionEnd

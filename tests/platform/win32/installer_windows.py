@@ -20,6 +20,8 @@ import urllib.request
 SETUP = os.environ["ZANDREL_SETUP"]
 VERSION = os.environ["ZANDREL_VERSION"]
 KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zandrel"
+EMULATION_KEY = (r"HKCU\Software\Microsoft\Internet Explorer\Main\FeatureControl"
+                 r"\FEATURE_BROWSER_EMULATION")
 SHORTCUT = "Zandrel 语音读题.lnk"
 EXAM_PAGE = "http://127.0.0.1:47101/kaoshi/"
 # Whether the build serves the local exam site from the program itself; a
@@ -79,6 +81,11 @@ def uninstall_entry():
         else:
             values[name] = re.sub(r"\\(.)", r"\1", value[1:-1])  # "..." with \\ and \"
     return values
+
+
+def document_mode_value():
+    """Whether the program's FEATURE_BROWSER_EMULATION value exists."""
+    return wine("reg", "query", EMULATION_KEY, "/v", "zandrel.exe").returncode == 0
 
 
 def wait_until(predicate, timeout, interval=0.5):
@@ -146,6 +153,7 @@ def main():
             wine("taskkill", "/f", "/im", "zandrel.exe", timeout=30)
         check(wait_until(lambda: exam_page()[0] is None, 20),
               "the exam page goes away with the program")
+        check(document_mode_value(), "the program wrote its document-mode value")
     else:
         step("skipped: this build of zandrel.exe does not serve an exam page of its own")
 
@@ -158,6 +166,7 @@ def main():
     check(gone, "the folder, the shortcut and the uninstall entry are gone "
           f"(folder {os.path.exists(home)}, shortcut {os.path.exists(shortcut)}, "
           f"entry {bool(uninstall_entry())})")
+    check(not document_mode_value(), "the uninstaller removes the program's document-mode value")
 
     step("all checks passed" if not failures else f"FAILED: {len(failures)} check(s)")
     return 1 if failures else 0
