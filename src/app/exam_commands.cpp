@@ -8,7 +8,9 @@
 namespace zandrel {
 namespace {
 
-WindowLayer& window() { return *services().window; }
+WindowLayer& window() {
+  return *services().window;
+}
 
 void chooseExam(std::string_view address, int windowHeight) {
   SetCurrentExamAddress(address);
@@ -18,16 +20,22 @@ void chooseExam(std::string_view address, int windowHeight) {
 
 }  // namespace
 
-void OnSubject1Exam() { chooseExam(Subject1ExamAddress, Subject1WindowHeight); }
+void OnSubject1Exam() {
+  chooseExam(Subject1ExamAddress, Subject1WindowHeight);
+}
 
-void OnSubject4Exam() { chooseExam(Subject4ExamAddress, Subject4WindowHeight); }
+void OnSubject4Exam() {
+  chooseExam(Subject4ExamAddress, Subject4WindowHeight);
+}
 
 void OnRetakeExam() {
   window().setUrl(kBrowser, CurrentExamAddress());
   window().setHeight(kBrowser, ExamBrowserHeight);
 }
 
-void OnExitProgram() { window().endProgram(0); }
+void OnExitProgram() {
+  window().endProgram(0);
+}
 
 void OnBrowserNavigated() {
   // Whole-text comparison: a query, a fragment or another letter case is

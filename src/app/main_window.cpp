@@ -54,10 +54,9 @@ WindowDesign buildMainWindowDesign() {
   add(kStatusLabel, ControlKind::TransLabel, kMainWindow, 240, -16, 120, 16);
   add(kReceiverLabel, ControlKind::Label, kMainWindow, 192, -40, 216, 24);
 
-  d.menus.push_back(
-      {std::string(kMenuMain),
-       {std::string(kMenuSubject1), std::string(kMenuSubject4), std::string(kMenuRetake),
-        std::string(kMenuExit)}});
+  d.menus.push_back({std::string(kMenuMain),
+                     {std::string(kMenuSubject1), std::string(kMenuSubject4),
+                      std::string(kMenuRetake), std::string(kMenuExit)}});
   d.menus.push_back({std::string(kMenuReadAloud), {std::string(kMenuSpeak)}});
 
   auto bind = [&d](std::string_view source, EventKind event, Procedure handler) {
@@ -84,8 +83,12 @@ const WindowDesign& MainWindowDesign() {
   return design;
 }
 
-std::string CurrentExamAddress() { return currentExamAddress; }
-void SetCurrentExamAddress(std::string_view address) { currentExamAddress = std::string(address); }
+std::string CurrentExamAddress() {
+  return currentExamAddress;
+}
+void SetCurrentExamAddress(std::string_view address) {
+  currentExamAddress = std::string(address);
+}
 
 void InitGlobals() {
   globalsReleased = false;

@@ -15,6 +15,8 @@ Platform::Platform(std::unique_ptr<WindowLayer> window, std::unique_ptr<SpeechEn
   services() = Services{window_.get(), speech_.get(), page_.get(), hotkeys_.get(), mouse_.get()};
 }
 
-Platform::~Platform() { services() = Services{}; }
+Platform::~Platform() {
+  services() = Services{};
+}
 
 }  // namespace zandrel

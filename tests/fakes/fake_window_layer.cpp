@@ -2,9 +2,13 @@
 
 namespace zandrel::testing {
 
-bool FakeWindowLayer::initialise() { return true; }
+bool FakeWindowLayer::initialise() {
+  return true;
+}
 
-void FakeWindowLayer::registerExitRoutine(Procedure routine) { exitRoutines_.push_back(routine); }
+void FakeWindowLayer::registerExitRoutine(Procedure routine) {
+  exitRoutines_.push_back(routine);
+}
 
 bool FakeWindowLayer::loadWindow(const WindowDesign& d) {
   if (failLoad) return false;
@@ -32,7 +36,9 @@ void FakeWindowLayer::endProgram(int exitCode) {
   ending_ = true;
 }
 
-void FakeWindowLayer::close() { endProgram(0); }
+void FakeWindowLayer::close() {
+  endProgram(0);
+}
 
 void FakeWindowLayer::runExitRoutines() {
   for (Procedure p : exitRoutines_) {
@@ -96,8 +102,8 @@ void FakeWindowLayer::setCaption(std::string_view control, std::string_view text
   captions_[std::string(control)] = std::string(text);
 }
 
-void FakeWindowLayer::postNotification(WindowHandle target, unsigned message,
-                                       std::uintptr_t wParam, std::intptr_t lParam) {
+void FakeWindowLayer::postNotification(WindowHandle target, unsigned message, std::uintptr_t wParam,
+                                       std::intptr_t lParam) {
   std::lock_guard lock(mutex);
   notifications.push_back({target, message, wParam, lParam});
 }

@@ -67,13 +67,15 @@ TEST(MainWindowDesign, MenuTreeAndBindingsAreExactlyTheCommands) {
   ASSERT_EQ(d.menus.size(), 2u);
   EXPECT_EQ(d.menus[0].caption, "菜单");
   EXPECT_EQ(d.menus[0].items, (std::vector<std::string>{"科目一全真模拟考试", "科目四全真模拟考试",
-                                                         "重新考试", "退出软件"}));
+                                                        "重新考试", "退出软件"}));
   EXPECT_EQ(d.menus[1].caption, "语音读题(F1键)");
   EXPECT_EQ(d.menus[1].items, std::vector<std::string>{"语音播报"});
 
   const std::pair<const char*, Procedure> menuHandlers[] = {
-      {"科目一全真模拟考试", OnSubject1Exam}, {"科目四全真模拟考试", OnSubject4Exam},
-      {"重新考试", OnRetakeExam},             {"退出软件", OnExitProgram},
+      {"科目一全真模拟考试", OnSubject1Exam},
+      {"科目四全真模拟考试", OnSubject4Exam},
+      {"重新考试", OnRetakeExam},
+      {"退出软件", OnExitProgram},
       {"语音播报", OnReadAloudMenu},
   };
   for (const auto& [item, handler] : menuHandlers) {
