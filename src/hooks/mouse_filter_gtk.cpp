@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "runtime/document_window_gtk.h"
+
 namespace zandrel {
 
 namespace {
@@ -127,7 +129,7 @@ class GtkMouseHookPlatform final : public MouseHookPlatform {
     return 0;
   }
 
-  std::string documentWindowClass() const override { return "WebKitWebView"; }
+  std::string documentWindowClass() const override { return std::string(kGtkDocumentWindowClass); }
 
  private:
   struct Hook {

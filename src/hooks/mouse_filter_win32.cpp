@@ -50,7 +50,9 @@ class Win32MouseHookPlatform final : public MouseHookPlatform {
     return CallNextHookEx(reinterpret_cast<HHOOK>(hook), code, message, event);
   }
 
-  std::string documentWindowClass() const override { return "Internet Explorer_Server"; }
+  std::string documentWindowClass() const override {
+    return std::string(win32::kDocumentWindowClass);
+  }
 };
 
 }  // namespace

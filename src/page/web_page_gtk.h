@@ -7,11 +7,9 @@
 #include <string>
 
 #include "page/page_bridge.h"
+#include "runtime/document_window_gtk.h"
 
 namespace zandrel {
-
-// The GType name of the engine's document window.
-inline constexpr std::string_view kGtkDocumentWindowClass = "WebKitWebView";
 
 // Construct on the UI thread before the first web view exists: it points the
 // default web context at the program's extension (programPageExtensionDirectory).

@@ -45,7 +45,7 @@ class Win32PageBridge final : public PageBridge {
 
   void processWaitingMessages() override { win32::dispatchWaitingMessages(); }
 
-  std::string_view documentWindowClass() const override { return "Internet Explorer_Server"; }
+  std::string_view documentWindowClass() const override { return win32::kDocumentWindowClass; }
 
   void enterApartment() override { openApartments.push_back(SUCCEEDED(CoInitialize(nullptr))); }
 

@@ -8,6 +8,10 @@
 
 namespace zandrel::win32 {
 
+// The class of the WebBrowser control's document window, which the page
+// bridge searches for and the mouse filter recognises in the focus.
+inline constexpr std::string_view kDocumentWindowClass = "Internet Explorer_Server";
+
 std::wstring widen(std::string_view utf8);
 std::string narrow(std::wstring_view wide);
 
