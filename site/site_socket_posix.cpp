@@ -17,17 +17,13 @@ namespace zandrel::site::net {
 
 namespace {
 
-int fd(const Socket& socket) {
+int native(const Socket& socket) {
   return static_cast<int>(socket.get());
 }
 
 Handle handleOf(int fd) {
   return fd < 0 ? NoHandle : static_cast<Handle>(fd);
 }
-
-struct AddressListDeleter {
-  void operator()(addrinfo* list) const { freeaddrinfo(list); }
-};
 
 std::string describe(int error) {
   switch (error) {
@@ -43,7 +39,7 @@ std::string describe(int error) {
 }
 
 Ready waitFor(const Socket& socket, short events, std::chrono::milliseconds limit) {
-  pollfd wait{fd(socket), events, 0};
+  pollfd wait{native(socket), events, 0};
   const int timeout = static_cast<int>(std::clamp<long long>(limit.count(), 0, INT_MAX));
   const int ready = poll(&wait, 1, timeout);
   if (ready < 0) return errno == EINTR ? Ready::No : Ready::Failed;
@@ -62,55 +58,36 @@ void Socket::reset() {
 Library::Library() : ready_(true) {}
 Library::~Library() = default;
 
-Socket listenOn(const std::string& host, int port, std::string& reason) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 ||
-      found == nullptr) {
-    reason = "unknown host";
+namespace {
+
+Socket listenAt(const addrinfo& info, int& error) {
+  Socket candidate(handleOf(
+      socket(info.ai_family, info.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, info.ai_protocol)));
+  if (!candidate) {
+    error = errno;
     return {};
   }
-  const std::unique_ptr<addrinfo, AddressListDeleter> list(found);
-  int error = EADDRNOTAVAIL;
-  for (const addrinfo* info = found; info != nullptr; info = info->ai_next) {
-    Socket candidate(handleOf(socket(
-        info->ai_family, info->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, info->ai_protocol)));
-    if (!candidate) {
-      error = errno;
-      continue;
-    }
-    // A quick restart may bind again while old connections linger. Not
-    // SO_REUSEPORT: with it a second server could share the port and take
-    // every other request.
-    const int yes = 1;
-    setsockopt(fd(candidate), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (::bind(fd(candidate), info->ai_addr, info->ai_addrlen) != 0 ||
-        listen(fd(candidate), SOMAXCONN) != 0) {
-      error = errno;
-      continue;
-    }
-    return candidate;
+  // A quick restart may bind again while old connections linger. Not
+  // SO_REUSEPORT: with it a second server could share the port and take
+  // every other request.
+  const int yes = 1;
+  setsockopt(native(candidate), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  if (::bind(native(candidate), info.ai_addr, info.ai_addrlen) != 0 ||
+      listen(native(candidate), SOMAXCONN) != 0) {
+    error = errno;
+    return {};
   }
-  reason = describe(error);
-  return {};
+  return candidate;
 }
 
-int localPort(const Socket& socket) {
-  sockaddr_storage address{};
-  socklen_t length = sizeof address;
-  if (getsockname(fd(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-  if (address.ss_family == AF_INET)
-    return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
-  if (address.ss_family == AF_INET6)
-    return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
-  return 0;
-}
+constexpr int kNotAnAddressHere = EADDRNOTAVAIL;
+
+}  // namespace
+
+#include "site_socket_bsd.inc"
 
 Accepted acceptClient(const Socket& listener, Socket& client) {
-  const int accepted = accept4(fd(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  const int accepted = accept4(native(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (accepted >= 0) {
     client = Socket(handleOf(accepted));
     return Accepted::Client;
@@ -141,24 +118,24 @@ Ready waitWritable(const Socket& socket, std::chrono::milliseconds limit) {
 }
 
 long receiveSome(const Socket& socket, char* buffer, std::size_t size) {
-  const ssize_t received = recv(fd(socket), buffer, size, 0);
+  const ssize_t received = recv(native(socket), buffer, size, 0);
   if (received >= 0) return static_cast<long>(received);
   return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? WouldBlock : Broken;
 }
 
 long sendSome(const Socket& socket, const char* bytes, std::size_t size) {
   // MSG_NOSIGNAL: a client gone mid-answer must not raise SIGPIPE.
-  const ssize_t sent = send(fd(socket), bytes, size, MSG_NOSIGNAL);
+  const ssize_t sent = send(native(socket), bytes, size, MSG_NOSIGNAL);
   if (sent >= 0) return static_cast<long>(sent);
   return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? WouldBlock : Broken;
 }
 
 void shutdownSending(const Socket& socket) {
-  shutdown(fd(socket), SHUT_WR);
+  shutdown(native(socket), SHUT_WR);
 }
 
 void shutdownBoth(const Socket& socket) {
-  shutdown(fd(socket), SHUT_RDWR);
+  shutdown(native(socket), SHUT_RDWR);
 }
 
 }  // namespace zandrel::site::net

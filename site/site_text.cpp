@@ -52,33 +52,6 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
 
 }  // namespace
 
-std::string escapeHtml(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 std::string scriptStringLiteral(std::string_view text) {
   std::string out = "\"";
   const auto unicodeEscape = [&](unsigned value) {

@@ -5,10 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace zandrel::site {
+#include "runtime/html_escape.h"  // escapeHtml, shared with the program's own pages
 
-// Escapes a plain text for HTML element content and quoted attribute values.
-std::string escapeHtml(std::string_view text);
+namespace zandrel::site {
 
 // A double-quoted script string literal holding `text`. Characters that could
 // end the surrounding <script> element or a script line are escaped as well.

@@ -1,39 +1,8 @@
 #include "runtime/error_page.h"
 
-#include <string_view>
+#include "runtime/html_escape.h"
 
 namespace zandrel {
-namespace {
-
-std::string escapeHtml(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-        break;
-    }
-  }
-  return out;
-}
-
-}  // namespace
 
 std::string unreachablePageHtml(const std::string& address) {
   // The browser is 2000 x 2800 and the window shows page x 517-1477, y 232-820
