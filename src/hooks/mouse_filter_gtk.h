@@ -1,6 +1,7 @@
 #pragma once
-// The browser mouse filter's hook on GTK: every mouse event GDK dispatches on
-// the UI thread passes the installed filters before GTK delivers it.
+// The browser mouse filter on GTK: every event GDK dispatches on the UI thread
+// passes it before GTK delivers it, and the browser's own context menu asks it
+// too.
 
 #include <memory>
 

@@ -39,6 +39,7 @@ if(ZANDREL_PLATFORM STREQUAL "gtk")
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(Z_SPEECHD REQUIRED IMPORTED_TARGET speech-dispatcher)
   target_sources(zandrel_platform PRIVATE
-    runtime/speech_speechd.cpp)
+    runtime/speech_speechd.cpp
+    runtime/ssip_client_speechd.cpp)
   target_link_libraries(zandrel_platform PUBLIC PkgConfig::Z_SPEECHD)
 endif()

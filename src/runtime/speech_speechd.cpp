@@ -1,22 +1,13 @@
 #include "runtime/speech_speechd.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <speech-dispatcher/libspeechd.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -27,20 +18,16 @@
 #include <vector>
 
 #include "runtime/spoken_text.h"
+#include "runtime/ssip_client_speechd.h"
 
 namespace zandrel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long a daemon may take to answer before it counts as unreachable, so a
-// hung daemon cannot hang the program.
-constexpr std::chrono::milliseconds kAnswerTimeout{3000};
 // A daemon that did not answer in time is not asked again, for each press,
-// before this has passed: it would hold up every read by kAnswerTimeout.
+// before this has passed: each read would wait out the probe's deadline.
 constexpr std::chrono::milliseconds kSilentRetryAfter{5000};
-// Listing espeak-ng's thirteen thousand voices takes the daemon 2-3 s.
-constexpr std::chrono::milliseconds kListTimeout{30000};
 // Larger files are no question text.
 constexpr std::streamsize kMaxSpokenFileBytes = 4 << 20;
 
@@ -51,16 +38,6 @@ std::string asciiLowered(std::string_view s) {
   });
   return out;
 }
-
-// ---------------------------------------------------------------------------
-// The daemon's address and identity.
-
-struct DaemonAddress {
-  bool unixSocket = true;
-  std::string path;  // unix socket
-  std::string host;  // inet socket
-  int port = 0;
-};
 
 std::optional<DaemonAddress> defaultAddress() {
   char* error = nullptr;
@@ -82,210 +59,6 @@ std::optional<DaemonAddress> defaultAddress() {
   return out;
 }
 
-// Tells one daemon instance from the next: a restarted daemon makes a new
-// socket file, and a reconfigured one may offer other output modules.
-struct DaemonIdentity {
-  std::string address;
-  dev_t device = 0;
-  ino_t inode = 0;
-  std::int64_t changedSec = 0;
-  std::int64_t changedNsec = 0;
-  std::vector<std::string> modules;
-
-  bool operator==(const DaemonIdentity&) const = default;
-};
-
-// ---------------------------------------------------------------------------
-// A plain SSIP connection with deadlines, for what libspeechd cannot bound:
-// checking that the daemon answers at all, and reading its long voice list
-// (libspeechd parses that list for several seconds more).
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { reset(); }
-  int get() const { return fd_; }
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
-
-int millisecondsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return static_cast<int>(std::max<std::int64_t>(0, left.count()));
-}
-
-bool waitFor(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    pollfd p{fd, events, 0};
-    const int n = ::poll(&p, 1, millisecondsLeft(deadline));
-    if (n > 0) return true;
-    if (n == 0) return false;
-    if (errno != EINTR) return false;
-  }
-}
-
-enum class Reach { Answered, Absent, Silent };
-
-class SsipSocket {
- public:
-  // Absent when nothing listens at the address; Silent when the connection
-  // cannot be completed in time.
-  static Reach connect(const DaemonAddress& address, Clock::time_point deadline,
-                       std::optional<SsipSocket>& out) {
-    if (address.unixSocket) {
-      sockaddr_un sun{};
-      sun.sun_family = AF_UNIX;
-      if (address.path.size() >= sizeof(sun.sun_path)) return Reach::Absent;
-      std::memcpy(sun.sun_path, address.path.data(), address.path.size());
-      UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-      if (fd.get() < 0) return Reach::Absent;
-      return finishConnect(std::move(fd), reinterpret_cast<const sockaddr*>(&sun), sizeof(sun),
-                           deadline, out);
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const std::string port = std::to_string(address.port);
-    if (::getaddrinfo(address.host.c_str(), port.c_str(), &hints, &found) != 0) {
-      return Reach::Absent;
-    }
-    std::unique_ptr<addrinfo, void (*)(addrinfo*)> list(found, ::freeaddrinfo);
-    Reach result = Reach::Absent;
-    for (addrinfo* a = list.get(); a != nullptr; a = a->ai_next) {
-      UniqueFd fd(
-          ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol));
-      if (fd.get() < 0) continue;
-      result = finishConnect(std::move(fd), a->ai_addr, a->ai_addrlen, deadline, out);
-      if (result == Reach::Answered) break;
-    }
-    return result;
-  }
-
-  // Sends one command; the data lines of a successful (2xx) reply.
-  std::optional<std::vector<std::string>> command(std::string_view text,
-                                                  Clock::time_point deadline) {
-    std::string line(text);
-    line += "\r\n";
-    std::size_t sent = 0;
-    while (sent < line.size()) {
-      const ssize_t n = ::send(fd_.get(), line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
-      if (n > 0) {
-        sent += static_cast<std::size_t>(n);
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        if (!waitFor(fd_.get(), POLLOUT, deadline)) return std::nullopt;
-      } else {
-        return std::nullopt;
-      }
-    }
-    std::vector<std::string> data;
-    for (;;) {
-      std::optional<std::string> reply = readLine(deadline);
-      if (!reply || reply->size() < 4) return std::nullopt;
-      // An event (7xx) is never the answer. The daemon writes a closed
-      // connection's late events to whichever connection now has its file
-      // descriptor — often this short one, made right after the previous
-      // voice was closed. Read as the reply, such an event failed a press.
-      if ((*reply)[0] == '7') continue;
-      if ((*reply)[3] == '-') {
-        data.push_back(reply->substr(4));
-        continue;
-      }
-      if ((*reply)[0] != '2') return std::nullopt;
-      return data;
-    }
-  }
-
- private:
-  explicit SsipSocket(UniqueFd fd) : fd_(std::move(fd)) {}
-
-  static Reach finishConnect(UniqueFd fd, const sockaddr* address, socklen_t length,
-                             Clock::time_point deadline, std::optional<SsipSocket>& out) {
-    if (::connect(fd.get(), address, length) != 0) {
-      if (errno != EINPROGRESS && errno != EAGAIN && errno != EINTR) return Reach::Absent;
-      if (!waitFor(fd.get(), POLLOUT, deadline)) return Reach::Silent;
-      int error = 0;
-      socklen_t size = sizeof(error);
-      if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
-        return Reach::Absent;
-      }
-    }
-    out.emplace(SsipSocket(std::move(fd)));
-    return Reach::Answered;
-  }
-
-  std::optional<std::string> readLine(Clock::time_point deadline) {
-    for (;;) {
-      const std::size_t end = buffer_.find("\r\n", scanned_);
-      if (end != std::string::npos) {
-        std::string line = buffer_.substr(0, end);
-        buffer_.erase(0, end + 2);
-        scanned_ = 0;
-        return line;
-      }
-      scanned_ = buffer_.empty() ? 0 : buffer_.size() - 1;
-      char chunk[65536];
-      const ssize_t n = ::recv(fd_.get(), chunk, sizeof(chunk), 0);
-      if (n > 0) {
-        buffer_.append(chunk, static_cast<std::size_t>(n));
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        if (!waitFor(fd_.get(), POLLIN, deadline)) return std::nullopt;
-      } else {
-        return std::nullopt;
-      }
-    }
-  }
-
-  UniqueFd fd_;
-  std::string buffer_;
-  std::size_t scanned_ = 0;
-};
-
-// Asks the daemon at `address` who it is; Answered fills `identity`.
-Reach probeDaemon(const DaemonAddress& address, DaemonIdentity& identity) {
-  const Clock::time_point deadline = Clock::now() + kAnswerTimeout;
-  std::optional<SsipSocket> socket;
-  const Reach reach = SsipSocket::connect(address, deadline, socket);
-  if (reach != Reach::Answered) return reach;
-  std::optional<std::vector<std::string>> modules =
-      socket->command("LIST OUTPUT_MODULES", deadline);
-  if (!modules) return Reach::Silent;
-  identity = DaemonIdentity{};
-  identity.modules = std::move(*modules);
-  if (address.unixSocket) {
-    identity.address = address.path;
-    struct stat st {};
-    if (::stat(address.path.c_str(), &st) == 0) {
-      identity.device = st.st_dev;
-      identity.inode = st.st_ino;
-      identity.changedSec = st.st_ctim.tv_sec;
-      identity.changedNsec = st.st_ctim.tv_nsec;
-    }
-  } else {
-    identity.address = address.host + ":" + std::to_string(address.port);
-  }
-  return Reach::Answered;
-}
-
 // ---------------------------------------------------------------------------
 // The voice list, kept per daemon instance.
 
@@ -302,43 +75,19 @@ class VoiceCatalog {
                                             const DaemonIdentity& identity) {
     std::lock_guard lock(mutex_);
     if (voices_ && listedFor_ == identity) return voices_;
-    std::shared_ptr<VoiceList> listed = list(address);
-    if (!listed) return std::make_shared<const VoiceList>();
+    auto listed = std::make_shared<VoiceList>();
+    const auto add = [&](std::string_view name, std::string_view language,
+                         std::string_view variant) {
+      listed->names.emplace_back(name);
+      listed->descriptions.push_back(describeSpeechdVoice(name, language, variant));
+    };
+    if (!listDaemonVoices(address, add)) return std::make_shared<const VoiceList>();
     voices_ = std::move(listed);
     listedFor_ = identity;
     return voices_;
   }
 
  private:
-  static std::shared_ptr<VoiceList> list(const DaemonAddress& address) {
-    const Clock::time_point deadline = Clock::now() + kListTimeout;
-    std::optional<SsipSocket> socket;
-    if (SsipSocket::connect(address, deadline, socket) != Reach::Answered) return nullptr;
-    std::optional<std::vector<std::string>> lines =
-        socket->command("LIST SYNTHESIS_VOICES", deadline);
-    if (!lines) return nullptr;
-    auto voices = std::make_shared<VoiceList>();
-    voices->names.reserve(lines->size());
-    voices->descriptions.reserve(lines->size());
-    for (const std::string& line : *lines) {
-      // "<name>\t<language>\t<variant>"
-      const std::size_t tab1 = line.find('\t');
-      const std::string_view name = std::string_view(line).substr(0, tab1);
-      std::string_view language;
-      std::string_view variant;
-      if (tab1 != std::string::npos) {
-        const std::size_t tab2 = line.find('\t', tab1 + 1);
-        language = std::string_view(line).substr(
-            tab1 + 1, tab2 == std::string::npos ? std::string::npos : tab2 - tab1 - 1);
-        if (tab2 != std::string::npos) variant = std::string_view(line).substr(tab2 + 1);
-      }
-      if (name.empty()) continue;
-      voices->names.emplace_back(name);
-      voices->descriptions.push_back(describeSpeechdVoice(name, language, variant));
-    }
-    return voices;
-  }
-
   std::mutex mutex_;
   std::optional<DaemonIdentity> listedFor_;
   std::shared_ptr<const VoiceList> voices_;
@@ -536,7 +285,7 @@ class SpeechdVoice final : public SpeechVoice {
         return contents && sayText(*contents);
       }
       case kSpeakXml:
-        return sayXml(text);
+        return sayText(text, /*xml=*/true);
       default:
         return false;
     }
@@ -548,22 +297,14 @@ class SpeechdVoice final : public SpeechVoice {
   // Nothing to say is accepted and heard as an instant start and end, as a
   // voice reading an empty text would; the daemon itself rejects an empty
   // message and gets its connection out of step over it.
-  bool sayText(std::string_view text) {
+  bool sayText(std::string_view text, bool xml = false) {
     if (!isValidUtf8(text) || text.find('\0') != std::string_view::npos) return false;
     if (isBlankText(text)) {
       events_->spokeNothing();
       return true;
     }
-    return say(std::string(text));
-  }
-
-  bool sayXml(std::string_view xml) {
-    if (!isValidUtf8(xml) || xml.find('\0') != std::string_view::npos) return false;
-    if (isBlankText(xml)) {
-      events_->spokeNothing();
-      return true;
-    }
-    std::string document(xml);
+    if (!xml) return say(std::string(text));
+    std::string document(text);
     // The daemon's SSML wants a <speak> root; fragments get one.
     if (asciiLowered(document).find("<speak") == std::string::npos) {
       document = "<speak>" + document + "</speak>";
@@ -626,7 +367,6 @@ class SpeechdEngine final : public SpeechEngine {
     if (noticedSilent()) return nullptr;
     DaemonIdentity identity;
     const Reach reach = probe(*address, identity);
-    // A daemon that is there but does not answer would hang libspeechd.
     if (reach == Reach::Silent) return nullptr;
 
     char* error = nullptr;

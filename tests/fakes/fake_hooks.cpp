@@ -22,26 +22,6 @@ bool FakeHotkeyPlatform::startThread(HotkeyHandler handler, std::int32_t id) {
   return true;
 }
 
-std::uint32_t FakeMouseHookPlatform::windowThread(WindowHandle window) {
-  threadQueries.push_back(window);
-  return window == 0 ? 0 : ownerThread;
-}
-
-std::uint32_t FakeMouseHookPlatform::windowProcess(WindowHandle window) {
-  return window == 0 ? 0 : ownerProcess;
-}
-
-HookHandle FakeMouseHookPlatform::installMouseHook(std::uint32_t thread, MouseFilterProc filter) {
-  installs.push_back({thread, filter});
-  return hookToReturn;
-}
-
-std::intptr_t FakeMouseHookPlatform::callNextHook(HookHandle hook, int code, std::uintptr_t message,
-                                                  std::intptr_t event) {
-  nextHookCalls.push_back({hook, code, message, event});
-  return nextHookResult;
-}
-
 ScopedHookServices::ScopedHookServices(HotkeyPlatform* hotkeys, MouseHookPlatform* mouse)
     : savedHotkeys_(services().hotkeys), savedMouse_(services().mouse) {
   services().hotkeys = hotkeys;

@@ -42,34 +42,14 @@ class FakeHotkeyPlatform : public HotkeyPlatform {
 
 class FakeMouseHookPlatform : public MouseHookPlatform {
  public:
-  struct Install {
-    std::uint32_t thread;
-    MouseFilterProc filter;
-  };
-  struct NextHookCall {
-    HookHandle hook;
-    int code;
-    std::uintptr_t message;
-    std::intptr_t event;
-  };
+  MouseFilterInstallation install(WindowHandle browser) override {
+    installs.push_back(browser);
+    return installation;
+  }
+  std::string focusClassName() override { return {}; }
 
-  std::uint32_t windowThread(WindowHandle window) override;
-  std::uint32_t windowProcess(WindowHandle window) override;
-  HookHandle installMouseHook(std::uint32_t thread, MouseFilterProc filter) override;
-  std::string focusClassName() override { return focusClass; }
-  std::intptr_t callNextHook(HookHandle hook, int code, std::uintptr_t message,
-                             std::intptr_t event) override;
-  std::string documentWindowClass() const override { return documentClass; }
-
-  std::uint32_t ownerThread = 4242;
-  std::uint32_t ownerProcess = 777;
-  HookHandle hookToReturn = 0x5150;
-  std::string focusClass;
-  std::string documentClass = "Internet Explorer_Server";
-  std::intptr_t nextHookResult = 0;
-  std::vector<WindowHandle> threadQueries;
-  std::vector<Install> installs;
-  std::vector<NextHookCall> nextHookCalls;
+  MouseFilterInstallation installation{0x5150, 4242, 777};
+  std::vector<WindowHandle> installs;
 };
 
 // Puts fakes into services() for one test and restores what was there.

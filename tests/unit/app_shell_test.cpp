@@ -110,7 +110,7 @@ TEST(StartAndEnd, StartUpRegistersF1InstallsTheFilterAndEndsOnce) {
     EXPECT_EQ((*table)[0].handler, OnReadAloudHotkey);
     EXPECT_EQ(app.hotkeys.timerPeriods, std::vector<int>{10});
     EXPECT_EQ(app.mouse.askedWindow, app.window.windowHandle("超文本浏览框1"));
-    EXPECT_EQ(app.mouse.hookedThread, 77u);
+    EXPECT_EQ(CurrentMouseFilter().thread, 77u);
     EXPECT_EQ(CurrentExamAddress(), Subject1ExamAddress);
     // Neither a navigation nor a size change at start: the design does both.
     EXPECT_TRUE(app.window.urlWrites.empty());

@@ -140,19 +140,12 @@ class RecordingHotkeys : public HotkeyPlatform {
 
 class RecordingMouse : public MouseHookPlatform {
  public:
-  std::uint32_t windowThread(WindowHandle w) override {
+  MouseFilterInstallation install(WindowHandle w) override {
     askedWindow = w;
-    return 77;
-  }
-  HookHandle installMouseHook(std::uint32_t thread, MouseFilterProc) override {
-    hookedThread = thread;
-    return 1;
+    return {1, 77, 0};
   }
   std::string focusClassName() override { return {}; }
-  std::intptr_t callNextHook(HookHandle, int, std::uintptr_t, std::intptr_t) override { return 0; }
-  std::string documentWindowClass() const override { return "Doc"; }
   WindowHandle askedWindow = 0;
-  std::uint32_t hookedThread = 0;
 };
 
 // Installs the stand-ins as the process's services for one test.
