@@ -124,19 +124,19 @@ TEST(StartAndEnd, StartUpRegistersF1InstallsTheFilterAndEndsOnce) {
   EXPECT_EQ(CurrentHotkeyTable(), nullptr);
   EXPECT_FALSE(speaker().with([](TextToSpeech&) {}));
   EXPECT_EQ(CurrentExamAddress(), "");
-  const auto log = app.speech.log->snapshot();
+  const auto log = app.speech.log();
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log.front(), "create");
   EXPECT_EQ(log.back(), "destroy");
   // A second road to the end (a signal after the close box) frees nothing twice.
   ReleaseGlobals();
-  EXPECT_EQ(app.speech.log->snapshot().size(), log.size());
+  EXPECT_EQ(app.speech.log().size(), log.size());
 }
 
 TEST(StartAndEnd, NoVoiceStillStartsAndAFailedWindowEndsWithMinusOne) {
   {
     AppServices app;
-    app.speech.available = false;
+    app.speech.setAvailable(false);
     app.window.duringLoop = [&] { app.window.close(); };
     EXPECT_EQ(RunApplication(), 0);
     EXPECT_TRUE(app.window.creationCompleteRan);

@@ -4,84 +4,19 @@
 // subsystems.
 
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "fakes/fake_speech.h"
 #include "fakes/fake_window_layer.h"
 #include "hooks/hotkeys.h"
 #include "hooks/mouse_filter.h"
 #include "page/page_bridge.h"
 #include "runtime/services.h"
-#include "runtime/speech.h"
 
 namespace zandrel::testing {
-
-// Logs every voice operation in order and notices two of them overlapping.
-class ScriptedSpeech : public SpeechEngine {
- public:
-  struct Log {
-    std::mutex mutex;
-    std::vector<std::string> entries;
-    std::atomic<int> inside{0};
-    std::atomic<bool> overlapped{false};
-    void add(std::string e) {
-      std::lock_guard lock(mutex);
-      entries.push_back(std::move(e));
-    }
-    std::vector<std::string> snapshot() {
-      std::lock_guard lock(mutex);
-      return entries;
-    }
-  };
-
-  class Voice : public SpeechVoice {
-   public:
-    Voice(ScriptedSpeech& engine, VoiceEventCallback cb) : engine_(engine), cb_(std::move(cb)) {}
-    ~Voice() override { op("destroy"); }
-    std::vector<std::string> voiceDescriptions() override { return {}; }
-    bool selectVoice(std::size_t) override { return true; }
-    bool pause() override { return op("pause"); }
-    bool speak(int mode, std::string_view text) override {
-      const bool ok = op("speak:" + std::to_string(mode) + ":" + std::string(text));
-      if (ok && engine_.emitEvents) {
-        cb_(kSpeechStart);
-        cb_(kSpeechEnd);
-      }
-      return ok && engine_.acceptSpeech;
-    }
-    bool waitUntilDone(int) override { return true; }
-
-   private:
-    bool op(std::string name) {
-      Log& log = *engine_.log;
-      if (log.inside.fetch_add(1) != 0) log.overlapped = true;
-      log.add(std::move(name));
-      if (engine_.opDelay.count() > 0) std::this_thread::sleep_for(engine_.opDelay);
-      log.inside.fetch_sub(1);
-      return true;
-    }
-    ScriptedSpeech& engine_;
-    VoiceEventCallback cb_;
-  };
-
-  std::unique_ptr<SpeechVoice> createVoice(VoiceEventCallback cb) override {
-    log->add("create");
-    std::this_thread::sleep_for(std::chrono::milliseconds(createDelayMs.load()));
-    if (!available) return nullptr;
-    return std::make_unique<Voice>(*this, std::move(cb));
-  }
-
-  std::shared_ptr<Log> log = std::make_shared<Log>();
-  std::atomic<bool> available{true};
-  std::atomic<bool> acceptSpeech{true};
-  std::atomic<bool> emitEvents{false};
-  std::chrono::milliseconds opDelay{0};
-  std::atomic<int> createDelayMs{0};  // a speech service slow to give a voice
-};
 
 // A page whose document answers the question read in one step.
 class ScriptedPage : public PageBridge {
@@ -158,7 +93,7 @@ class RecordingMouse : public MouseHookPlatform {
 // Installs the stand-ins as the process's services for one test.
 struct AppServices {
   FakeWindowLayer window;
-  ScriptedSpeech speech;
+  FakeSpeechEngine speech;
   ScriptedPage page;
   RecordingHotkeys hotkeys;
   RecordingMouse mouse;

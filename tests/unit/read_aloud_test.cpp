@@ -31,7 +31,7 @@ class ReadAloudFlow : public ::testing::Test {
   void TearDown() override { ReleaseGlobals(); }
 
   std::vector<std::string> voiceOps() {
-    std::vector<std::string> ops = app.speech.log->snapshot();
+    std::vector<std::string> ops = app.speech.log();
     // The voice made by start-up is not part of a run.
     ops.erase(ops.begin());
     return ops;
@@ -56,7 +56,7 @@ TEST_F(ReadAloudFlow, CutsOffThePreviousVoiceThenHandsOverTheQuestionAsRead) {
 }
 
 TEST_F(ReadAloudFlow, StartAndEndReachTheReceiverLabel) {
-  app.speech.emitEvents = true;
+  app.speech.setEventsOnSpeak(true);
   ReadAloud();
   const WindowHandle label = app.window.windowHandle("标签1");
   ASSERT_EQ(app.window.notifications.size(), 2u);
@@ -68,7 +68,7 @@ TEST_F(ReadAloudFlow, StartAndEndReachTheReceiverLabel) {
 }
 
 TEST_F(ReadAloudFlow, RefusalShowsTheFailureBoxAndLeavesTheStatusAlone) {
-  app.speech.acceptSpeech = false;
+  app.speech.setAcceptSpeech(false);
   EXPECT_EQ(ReadAloud(), 0);
   ASSERT_EQ(app.window.boxes.size(), 1u);
   EXPECT_EQ(app.window.boxes[0].text, "转换失败！");
@@ -78,11 +78,11 @@ TEST_F(ReadAloudFlow, RefusalShowsTheFailureBoxAndLeavesTheStatusAlone) {
   EXPECT_EQ(app.window.caption("透明标签1"), "");
 
   // No voice at all: the reset tries again, finds none, and the box follows.
-  app.speech.available = false;
+  app.speech.setAvailable(false);
   EXPECT_EQ(ReadAloud(), 0);
   EXPECT_EQ(app.window.boxes.size(), 2u);
-  app.speech.available = true;
-  app.speech.acceptSpeech = true;
+  app.speech.setAvailable(true);
+  app.speech.setAcceptSpeech(true);
   EXPECT_EQ(ReadAloud(), 1);
   EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
 }
@@ -95,23 +95,23 @@ TEST_F(ReadAloudFlow, NoPageGivesTheEmptyTextToTheVoice) {
 }
 
 TEST_F(ReadAloudFlow, OverlappingRunsNeverOperateOnTheSpeakerTogether) {
-  app.speech.opDelay = std::chrono::milliseconds(2);
+  app.speech.setDelays(2ms);
   std::vector<std::thread> presses;
   for (int i = 0; i < 8; ++i) presses.emplace_back([] { OnReadAloudHotkey(1000001); });
   ReadAloud();  // a menu run on this thread at the same time
   for (auto& t : presses) t.join();
-  EXPECT_FALSE(app.speech.log->overlapped);
+  EXPECT_FALSE(app.speech.overlapped());
   EXPECT_EQ(ReadAloudRunsInProgress(), 0);
   EXPECT_TRUE(app.window.boxes.empty());
 }
 
 TEST_F(ReadAloudFlow, TheEndWaitsForAnOperationInProgressAndRefusesLaterOnes) {
-  app.speech.opDelay = std::chrono::milliseconds(150);
+  app.speech.setDelays(150ms);
   std::thread reading([] { ReadAloud(); });
   // Let the run get inside its first speaker operation, then end the program.
-  while (app.speech.log->inside == 0) std::this_thread::yield();
+  while (app.speech.operationsInProgress() == 0) std::this_thread::yield();
   ReleaseGlobals();
-  EXPECT_FALSE(app.speech.log->overlapped);
+  EXPECT_FALSE(app.speech.overlapped());
   EXPECT_FALSE(speaker().with([](TextToSpeech&) {}));
   reading.join();
   // Whichever of its calls came after the end found no speaker and was
@@ -124,9 +124,9 @@ TEST_F(ReadAloudFlow, TheEndWaitsForAnOperationInProgressAndRefusesLaterOnes) {
 }
 
 TEST_F(ReadAloudFlow, PressesDuringASlowStartCollapseIntoTheLatestRead) {
-  app.speech.opDelay = 100ms;
+  app.speech.setDelays(100ms);
   std::thread first([] { ReadAloud(); });
-  while (app.speech.log->inside == 0) std::this_thread::yield();
+  while (app.speech.operationsInProgress() == 0) std::this_thread::yield();
   const Clock::time_point pressed = Clock::now();
   std::vector<std::thread> presses;
   for (int i = 0; i < 10; ++i) presses.emplace_back([] { OnReadAloudHotkey(1000001); });
@@ -145,7 +145,7 @@ TEST_F(ReadAloudFlow, PressesDuringASlowStartCollapseIntoTheLatestRead) {
 }
 
 TEST_F(ReadAloudFlow, OneFailureBoxAtATime) {
-  app.speech.acceptSpeech = false;
+  app.speech.setAcceptSpeech(false);
   std::atomic<bool> open{false};
   std::atomic<bool> close{false};
   std::atomic<int> shown{0};
@@ -166,7 +166,7 @@ TEST_F(ReadAloudFlow, OneFailureBoxAtATime) {
 }
 
 TEST_F(ReadAloudFlow, NeitherTheMenuNorTheEndWaitsForSlowSpeech) {
-  app.speech.opDelay = 300ms;
+  app.speech.setDelays(300ms);
   Clock::time_point start = Clock::now();
   OnReadAloudMenu();
   EXPECT_LT(Clock::now() - start, 100ms);
@@ -175,7 +175,7 @@ TEST_F(ReadAloudFlow, NeitherTheMenuNorTheEndWaitsForSlowSpeech) {
   EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
 
   std::thread reading([] { ReadAloud(); });
-  while (app.speech.log->inside == 0) std::this_thread::yield();
+  while (app.speech.operationsInProgress() == 0) std::this_thread::yield();
   start = Clock::now();
   ReleaseGlobals();
   EXPECT_LT(Clock::now() - start, 250ms);
@@ -183,15 +183,15 @@ TEST_F(ReadAloudFlow, NeitherTheMenuNorTheEndWaitsForSlowSpeech) {
   // The run dropped the speaker when its operation was done: every voice
   // made was destroyed, and no operation runs any more.
   EXPECT_FALSE(speaker().with([](TextToSpeech&) {}));
-  const std::vector<std::string> ops = app.speech.log->snapshot();
+  const std::vector<std::string> ops = app.speech.log();
   EXPECT_EQ(std::count(ops.begin(), ops.end(), "create"),
             std::count(ops.begin(), ops.end(), "destroy"));
-  EXPECT_FALSE(app.speech.log->overlapped);
+  EXPECT_FALSE(app.speech.overlapped());
 }
 
 TEST(ReadAloudStart, ASpeechServiceSlowToGiveAVoiceHoldsUpNeitherStartNorTheFirstRead) {
   AppServices app;
-  app.speech.createDelayMs = 1000;
+  app.speech.setDelays(0ms, 1000ms);
   const Clock::time_point start = Clock::now();
   InitGlobals();
   EXPECT_LT(Clock::now() - start, 300ms) << "start-up waited for the first voice";
@@ -203,7 +203,7 @@ TEST(ReadAloudStart, ASpeechServiceSlowToGiveAVoiceHoldsUpNeitherStartNorTheFirs
   EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
   ReleaseGlobals();
   ASSERT_TRUE(WaitForReadAloudRuns(10s));
-  const std::vector<std::string> ops = app.speech.log->snapshot();
+  const std::vector<std::string> ops = app.speech.log();
   EXPECT_EQ(std::count(ops.begin(), ops.end(), "create"),
             std::count(ops.begin(), ops.end(), "destroy"));
 }
