@@ -108,9 +108,11 @@ TEST(StartAndEnd, StartUpRegistersF1InstallsTheFilterAndEndsOnce) {
     EXPECT_EQ((*table)[0].secondKey, 0);
     EXPECT_EQ((*table)[0].directCall, 0);
     EXPECT_EQ((*table)[0].handler, OnReadAloudHotkey);
-    EXPECT_EQ(app.hotkeys.timerPeriods, std::vector<int>{10});
-    EXPECT_EQ(app.mouse.askedWindow, app.window.windowHandle("超文本浏览框1"));
-    EXPECT_EQ(app.mouse.hookedThread, 77u);
+    ASSERT_EQ(app.hotkeys.timers.size(), 1u);
+    EXPECT_EQ(app.hotkeys.timers[0].periodMs, 10);
+    EXPECT_EQ(app.mouse.threadQueries, std::vector{app.window.windowHandle("超文本浏览框1")});
+    ASSERT_EQ(app.mouse.installs.size(), 1u);
+    EXPECT_EQ(app.mouse.installs[0].thread, app.mouse.ownerThread);
     EXPECT_EQ(CurrentExamAddress(), Subject1ExamAddress);
     // Neither a navigation nor a size change at start: the design does both.
     EXPECT_TRUE(app.window.urlWrites.empty());

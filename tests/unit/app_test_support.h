@@ -9,10 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_hooks.h"
 #include "fakes/fake_speech.h"
 #include "fakes/fake_window_layer.h"
-#include "hooks/hotkeys.h"
-#include "hooks/mouse_filter.h"
 #include "page/page_bridge.h"
 #include "runtime/services.h"
 
@@ -62,41 +61,13 @@ class ScriptedPage : public PageBridge {
   std::atomic<int> apartments{0};
 };
 
-class RecordingHotkeys : public HotkeyPlatform {
- public:
-  void sampleKeys(KeySnapshot& s) override { s.fill(0); }
-  bool startTimer(int periodMs, void (*)()) override {
-    timerPeriods.push_back(periodMs);
-    return true;
-  }
-  bool startThread(HotkeyHandler, std::int32_t) override { return true; }
-  std::vector<int> timerPeriods;
-};
-
-class RecordingMouse : public MouseHookPlatform {
- public:
-  std::uint32_t windowThread(WindowHandle w) override {
-    askedWindow = w;
-    return 77;
-  }
-  HookHandle installMouseHook(std::uint32_t thread, MouseFilterProc) override {
-    hookedThread = thread;
-    return 1;
-  }
-  std::string focusClassName() override { return {}; }
-  std::intptr_t callNextHook(HookHandle, int, std::uintptr_t, std::intptr_t) override { return 0; }
-  std::string documentWindowClass() const override { return "Doc"; }
-  WindowHandle askedWindow = 0;
-  std::uint32_t hookedThread = 0;
-};
-
 // Installs the stand-ins as the process's services for one test.
 struct AppServices {
   FakeWindowLayer window;
   FakeSpeechEngine speech;
   ScriptedPage page;
-  RecordingHotkeys hotkeys;
-  RecordingMouse mouse;
+  FakeHotkeyPlatform hotkeys;
+  FakeMouseHookPlatform mouse;
   Services saved = services();
 
   AppServices() { services() = Services{&window, &speech, &page, &hotkeys, &mouse}; }
