@@ -25,8 +25,7 @@ class ReadAloudFlow : public ::testing::Test {
   void SetUp() override {
     InitGlobals();
     ASSERT_TRUE(app.window.loadWindow(MainWindowDesign()));
-    app.page.browser = app.window.windowHandle("超文本浏览框1");
-    app.page.question = "1．<b>驾驶机动车</b>在道路上&nbsp;发生故障，<br>应当怎样？";
+    documentWindow = app.showQuestion(question);
   }
   void TearDown() override { ReleaseGlobals(); }
 
@@ -37,6 +36,8 @@ class ReadAloudFlow : public ::testing::Test {
     return ops;
   }
   AppServices app;
+  const std::string question = "1．<b>驾驶机动车</b>在道路上&nbsp;发生故障，<br>应当怎样？";
+  WindowHandle documentWindow = 0;
 };
 
 TEST_F(ReadAloudFlow, CutsOffThePreviousVoiceThenHandsOverTheQuestionAsRead) {
@@ -47,12 +48,13 @@ TEST_F(ReadAloudFlow, CutsOffThePreviousVoiceThenHandsOverTheQuestionAsRead) {
   EXPECT_EQ(ops[1], "destroy");  // the reset drops what was being said...
   EXPECT_EQ(ops[2], "create");   // ...and builds a fresh voice
   // Markup is the speech layer's business: the flow hands over the text as read.
-  EXPECT_EQ(ops[3], "speak:0:" + spokenTextFromMarkup(app.page.question));
-  EXPECT_EQ(app.page.reads, std::vector<std::string>{"title/1"});
+  EXPECT_EQ(ops[3], "speak:0:" + spokenTextFromMarkup(question));
   EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
   EXPECT_TRUE(app.window.boxes.empty());
-  // The page object's per-thread set-up is balanced when the run ends.
-  EXPECT_EQ(app.page.apartments, 0);
+  // The page object's per-thread set-up and its document are given back when
+  // the run ends.
+  EXPECT_EQ(app.page.left, app.page.entered);
+  EXPECT_EQ(app.dom.liveRefs(), 0);
 }
 
 TEST_F(ReadAloudFlow, StartAndEndReachTheReceiverLabel) {
@@ -88,10 +90,10 @@ TEST_F(ReadAloudFlow, RefusalShowsTheFailureBoxAndLeavesTheStatusAlone) {
 }
 
 TEST_F(ReadAloudFlow, NoPageGivesTheEmptyTextToTheVoice) {
-  app.page.hasDocument = false;
+  app.page.destroy(documentWindow);
   EXPECT_EQ(ReadAloud(), 1);
   EXPECT_EQ(voiceOps().back(), "speak:0:");
-  EXPECT_TRUE(app.page.reads.empty());
+  EXPECT_TRUE(app.dom.reads.empty());
 }
 
 TEST_F(ReadAloudFlow, OverlappingRunsNeverOperateOnTheSpeakerTogether) {
@@ -171,7 +173,7 @@ TEST_F(ReadAloudFlow, NeitherTheMenuNorTheEndWaitsForSlowSpeech) {
   OnReadAloudMenu();
   EXPECT_LT(Clock::now() - start, 100ms);
   ASSERT_TRUE(WaitForReadAloudRuns(10s));
-  EXPECT_EQ(voiceOps().back(), "speak:0:" + spokenTextFromMarkup(app.page.question));
+  EXPECT_EQ(voiceOps().back(), "speak:0:" + spokenTextFromMarkup(question));
   EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
 
   std::thread reading([] { ReadAloud(); });
@@ -196,8 +198,7 @@ TEST(ReadAloudStart, ASpeechServiceSlowToGiveAVoiceHoldsUpNeitherStartNorTheFirs
   InitGlobals();
   EXPECT_LT(Clock::now() - start, 300ms) << "start-up waited for the first voice";
   ASSERT_TRUE(app.window.loadWindow(MainWindowDesign()));
-  app.page.browser = app.window.windowHandle("超文本浏览框1");
-  app.page.question = "红灯亮时";
+  app.showQuestion("红灯亮时");
   // The first read waits for that voice on its own thread, then speaks.
   EXPECT_EQ(ReadAloud(), 1);
   EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
