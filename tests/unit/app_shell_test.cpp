@@ -9,7 +9,7 @@
 #include "app/exam_commands.h"
 #include "app/main_window.h"
 #include "app/read_aloud.h"
-#include "app_test_support.h"
+#include "fakes/fake_services.h"
 #include "hooks/hotkeys.h"
 
 namespace zandrel {

@@ -10,7 +10,7 @@
 
 #include "app/main_window.h"
 #include "app/read_aloud.h"
-#include "app_test_support.h"
+#include "fakes/fake_services.h"
 #include "runtime/spoken_text.h"
 
 namespace zandrel {

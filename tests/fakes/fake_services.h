@@ -1,7 +1,6 @@
 #pragma once
-// Small stand-ins for the speech engine, the page and the input hooks, enough
-// to drive the application's handlers; the subsystems' own fakes test those
-// subsystems.
+// The whole family of fakes installed as the process's services, enough to
+// drive the application's handlers from start-up to the end.
 
 #include <string>
 #include <string_view>
@@ -15,7 +14,7 @@
 
 namespace zandrel::testing {
 
-// Installs the stand-ins as the process's services for one test.
+// Installs the fakes as the process's services for one test.
 struct AppServices {
   FakeWindowLayer window;
   FakeSpeechEngine speech;
