@@ -131,9 +131,12 @@ std::vector<FakeDom::Read> FakeDom::readsOf(std::string_view suffix) const {
   return found;
 }
 
-WindowHandle FakePageBridge::add(WindowHandle parent, std::string name, std::string className) {
-  const WindowHandle handle = nextHandle_;
-  nextHandle_ += 0x10;
+WindowHandle FakePageBridge::add(WindowHandle parent, std::string name, std::string className,
+                                 WindowHandle handle) {
+  if (handle == 0) {
+    handle = nextHandle_;
+    nextHandle_ += 0x10;
+  }
   windows_[handle] = Window{std::move(name), std::move(className), parent, {}};
   if (parent != 0) windows_.at(parent).children.push_back(handle);
   return handle;

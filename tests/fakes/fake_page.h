@@ -67,8 +67,10 @@ class FakeDom {
 // A window tree of named fake windows, with the page-object bridge on top.
 class FakePageBridge : public PageBridge {
  public:
-  // A new window under `parent` (0: a top-level window); never 0.
-  WindowHandle add(WindowHandle parent, std::string name, std::string className);
+  // A new window under `parent` (0: a top-level window); never 0. `handle`
+  // names a window another fake made (the window layer's browser control).
+  WindowHandle add(WindowHandle parent, std::string name, std::string className,
+                   WindowHandle handle = 0);
   // The window and its subtree stop existing; their handles turn stale.
   void destroy(WindowHandle window);
 

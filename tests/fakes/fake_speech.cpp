@@ -1,5 +1,7 @@
 #include "fakes/fake_speech.h"
 
+#include <atomic>
+#include <thread>
 #include <utility>
 
 namespace zandrel::testing {
@@ -15,6 +17,10 @@ struct FakeSpeechEngine::State {
   std::vector<std::string> log;
   std::vector<VoiceEventCallback> callbacks;  // by creation order, kept after destruction
   std::size_t live = 0;
+  std::chrono::milliseconds operationDelay{0};
+  std::chrono::milliseconds createDelay{0};
+  std::atomic<int> inside{0};
+  std::atomic<bool> overlapped{false};
 
   void add(std::string entry) {
     std::lock_guard lock(mutex);
@@ -24,11 +30,35 @@ struct FakeSpeechEngine::State {
 
 namespace {
 
+// One voice operation in progress for as long as the engine's delay says; the
+// delay is served outside the lock, so a second operation meanwhile shows.
+class Operation {
+ public:
+  explicit Operation(FakeSpeechEngine::State& state) : state_(state) {
+    if (state_.inside.fetch_add(1) != 0) state_.overlapped = true;
+  }
+  ~Operation() {
+    std::chrono::milliseconds delay;
+    {
+      std::lock_guard lock(state_.mutex);
+      delay = state_.operationDelay;
+    }
+    std::this_thread::sleep_for(delay);
+    state_.inside.fetch_sub(1);
+  }
+  Operation(const Operation&) = delete;
+  Operation& operator=(const Operation&) = delete;
+
+ private:
+  FakeSpeechEngine::State& state_;
+};
+
 class FakeVoice final : public SpeechVoice {
  public:
   FakeVoice(std::shared_ptr<FakeSpeechEngine::State> state, std::size_t index)
       : state_(std::move(state)), index_(index) {}
   ~FakeVoice() override {
+    const Operation operation(*state_);
     std::lock_guard lock(state_->mutex);
     state_->log.push_back("destroy");
     --state_->live;
@@ -39,16 +69,19 @@ class FakeVoice final : public SpeechVoice {
     return state_->descriptions;
   }
   bool selectVoice(std::size_t index) override {
+    const Operation operation(*state_);
     std::lock_guard lock(state_->mutex);
     state_->log.push_back("select:" + std::to_string(index));
     return index < state_->descriptions.size();
   }
   bool pause() override {
+    const Operation operation(*state_);
     std::lock_guard lock(state_->mutex);
     state_->log.push_back("pause");
     return state_->pauseResult;
   }
   bool speak(int mode, std::string_view text) override {
+    const Operation operation(*state_);
     VoiceEventCallback callback;
     bool accepted = false;
     {
@@ -64,6 +97,7 @@ class FakeVoice final : public SpeechVoice {
     return accepted;
   }
   bool waitUntilDone(int timeoutMs) override {
+    const Operation operation(*state_);
     std::lock_guard lock(state_->mutex);
     state_->log.push_back("wait:" + std::to_string(timeoutMs));
     return state_->waitResult;
@@ -103,6 +137,12 @@ void FakeSpeechEngine::setEventsOnSpeak(bool on) {
   std::lock_guard lock(state_->mutex);
   state_->eventsOnSpeak = on;
 }
+void FakeSpeechEngine::setDelays(std::chrono::milliseconds operation,
+                                 std::chrono::milliseconds create) {
+  std::lock_guard lock(state_->mutex);
+  state_->operationDelay = operation;
+  state_->createDelay = create;
+}
 
 std::vector<std::string> FakeSpeechEngine::log() const {
   std::lock_guard lock(state_->mutex);
@@ -119,6 +159,12 @@ std::size_t FakeSpeechEngine::voicesCreated() const {
 std::size_t FakeSpeechEngine::liveVoices() const {
   std::lock_guard lock(state_->mutex);
   return state_->live;
+}
+int FakeSpeechEngine::operationsInProgress() const {
+  return state_->inside;
+}
+bool FakeSpeechEngine::overlapped() const {
+  return state_->overlapped;
 }
 
 bool FakeSpeechEngine::emit(std::size_t index, SpeechEvent event) {
@@ -138,8 +184,13 @@ bool FakeSpeechEngine::emitLatest(SpeechEvent event) {
 }
 
 std::unique_ptr<SpeechVoice> FakeSpeechEngine::createVoice(VoiceEventCallback onEvent) {
-  std::lock_guard lock(state_->mutex);
+  std::unique_lock lock(state_->mutex);
   state_->log.push_back("create");
+  if (const auto delay = state_->createDelay; delay.count() > 0) {
+    lock.unlock();
+    std::this_thread::sleep_for(delay);
+    lock.lock();
+  }
   if (!state_->available) return nullptr;
   state_->callbacks.push_back(std::move(onEvent));
   ++state_->live;

@@ -4,6 +4,7 @@
 // for voices already destroyed, as a real engine's late events would.
 // Thread-safe: events may be raised from any thread while voices come and go.
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,9 @@ class FakeSpeechEngine : public SpeechEngine {
   void setDescriptions(std::vector<std::string> descriptions);
   // Every accepted speak raises start then end at once, on the caller's thread.
   void setEventsOnSpeak(bool on);
+  // A slow speech service: every voice operation (pause, speak, destroy, ...)
+  // takes `operation`, making a voice takes `create`.
+  void setDelays(std::chrono::milliseconds operation, std::chrono::milliseconds create = {});
 
   // What the voices were asked, in order: "create" (every attempt, also a
   // failing one), "select:<index>", "pause", "speak:<mode>:<text>",
@@ -40,6 +44,9 @@ class FakeSpeechEngine : public SpeechEngine {
   // Voices created so far (successful attempts) and those still alive.
   std::size_t voicesCreated() const;
   std::size_t liveVoices() const;
+  // Voice operations running right now, and whether two ever ran at once.
+  int operationsInProgress() const;
+  bool overlapped() const;
 
   // Raises `event` as the voice created `index`-th (0-based) would, whether or
   // not that voice still exists. Returns false when there is no such voice.

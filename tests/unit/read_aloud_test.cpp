@@ -10,7 +10,7 @@
 
 #include "app/main_window.h"
 #include "app/read_aloud.h"
-#include "app_test_support.h"
+#include "fakes/fake_services.h"
 #include "runtime/spoken_text.h"
 
 namespace zandrel {
@@ -25,18 +25,19 @@ class ReadAloudFlow : public ::testing::Test {
   void SetUp() override {
     InitGlobals();
     ASSERT_TRUE(app.window.loadWindow(MainWindowDesign()));
-    app.page.browser = app.window.windowHandle("超文本浏览框1");
-    app.page.question = "1．<b>驾驶机动车</b>在道路上&nbsp;发生故障，<br>应当怎样？";
+    documentWindow = app.showQuestion(question);
   }
   void TearDown() override { ReleaseGlobals(); }
 
   std::vector<std::string> voiceOps() {
-    std::vector<std::string> ops = app.speech.log->snapshot();
+    std::vector<std::string> ops = app.speech.log();
     // The voice made by start-up is not part of a run.
     ops.erase(ops.begin());
     return ops;
   }
   AppServices app;
+  const std::string question = "1．<b>驾驶机动车</b>在道路上&nbsp;发生故障，<br>应当怎样？";
+  WindowHandle documentWindow = 0;
 };
 
 TEST_F(ReadAloudFlow, CutsOffThePreviousVoiceThenHandsOverTheQuestionAsRead) {
@@ -47,16 +48,17 @@ TEST_F(ReadAloudFlow, CutsOffThePreviousVoiceThenHandsOverTheQuestionAsRead) {
   EXPECT_EQ(ops[1], "destroy");  // the reset drops what was being said...
   EXPECT_EQ(ops[2], "create");   // ...and builds a fresh voice
   // Markup is the speech layer's business: the flow hands over the text as read.
-  EXPECT_EQ(ops[3], "speak:0:" + spokenTextFromMarkup(app.page.question));
-  EXPECT_EQ(app.page.reads, std::vector<std::string>{"title/1"});
+  EXPECT_EQ(ops[3], "speak:0:" + spokenTextFromMarkup(question));
   EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
   EXPECT_TRUE(app.window.boxes.empty());
-  // The page object's per-thread set-up is balanced when the run ends.
-  EXPECT_EQ(app.page.apartments, 0);
+  // The page object's per-thread set-up and its document are given back when
+  // the run ends.
+  EXPECT_EQ(app.page.left, app.page.entered);
+  EXPECT_EQ(app.dom.liveRefs(), 0);
 }
 
 TEST_F(ReadAloudFlow, StartAndEndReachTheReceiverLabel) {
-  app.speech.emitEvents = true;
+  app.speech.setEventsOnSpeak(true);
   ReadAloud();
   const WindowHandle label = app.window.windowHandle("标签1");
   ASSERT_EQ(app.window.notifications.size(), 2u);
@@ -68,7 +70,7 @@ TEST_F(ReadAloudFlow, StartAndEndReachTheReceiverLabel) {
 }
 
 TEST_F(ReadAloudFlow, RefusalShowsTheFailureBoxAndLeavesTheStatusAlone) {
-  app.speech.acceptSpeech = false;
+  app.speech.setAcceptSpeech(false);
   EXPECT_EQ(ReadAloud(), 0);
   ASSERT_EQ(app.window.boxes.size(), 1u);
   EXPECT_EQ(app.window.boxes[0].text, "转换失败！");
@@ -78,40 +80,40 @@ TEST_F(ReadAloudFlow, RefusalShowsTheFailureBoxAndLeavesTheStatusAlone) {
   EXPECT_EQ(app.window.caption("透明标签1"), "");
 
   // No voice at all: the reset tries again, finds none, and the box follows.
-  app.speech.available = false;
+  app.speech.setAvailable(false);
   EXPECT_EQ(ReadAloud(), 0);
   EXPECT_EQ(app.window.boxes.size(), 2u);
-  app.speech.available = true;
-  app.speech.acceptSpeech = true;
+  app.speech.setAvailable(true);
+  app.speech.setAcceptSpeech(true);
   EXPECT_EQ(ReadAloud(), 1);
   EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
 }
 
 TEST_F(ReadAloudFlow, NoPageGivesTheEmptyTextToTheVoice) {
-  app.page.hasDocument = false;
+  app.page.destroy(documentWindow);
   EXPECT_EQ(ReadAloud(), 1);
   EXPECT_EQ(voiceOps().back(), "speak:0:");
-  EXPECT_TRUE(app.page.reads.empty());
+  EXPECT_TRUE(app.dom.reads.empty());
 }
 
 TEST_F(ReadAloudFlow, OverlappingRunsNeverOperateOnTheSpeakerTogether) {
-  app.speech.opDelay = std::chrono::milliseconds(2);
+  app.speech.setDelays(2ms);
   std::vector<std::thread> presses;
   for (int i = 0; i < 8; ++i) presses.emplace_back([] { OnReadAloudHotkey(1000001); });
   ReadAloud();  // a menu run on this thread at the same time
   for (auto& t : presses) t.join();
-  EXPECT_FALSE(app.speech.log->overlapped);
+  EXPECT_FALSE(app.speech.overlapped());
   EXPECT_EQ(ReadAloudRunsInProgress(), 0);
   EXPECT_TRUE(app.window.boxes.empty());
 }
 
 TEST_F(ReadAloudFlow, TheEndWaitsForAnOperationInProgressAndRefusesLaterOnes) {
-  app.speech.opDelay = std::chrono::milliseconds(150);
+  app.speech.setDelays(150ms);
   std::thread reading([] { ReadAloud(); });
   // Let the run get inside its first speaker operation, then end the program.
-  while (app.speech.log->inside == 0) std::this_thread::yield();
+  while (app.speech.operationsInProgress() == 0) std::this_thread::yield();
   ReleaseGlobals();
-  EXPECT_FALSE(app.speech.log->overlapped);
+  EXPECT_FALSE(app.speech.overlapped());
   EXPECT_FALSE(speaker().with([](TextToSpeech&) {}));
   reading.join();
   // Whichever of its calls came after the end found no speaker and was
@@ -124,9 +126,9 @@ TEST_F(ReadAloudFlow, TheEndWaitsForAnOperationInProgressAndRefusesLaterOnes) {
 }
 
 TEST_F(ReadAloudFlow, PressesDuringASlowStartCollapseIntoTheLatestRead) {
-  app.speech.opDelay = 100ms;
+  app.speech.setDelays(100ms);
   std::thread first([] { ReadAloud(); });
-  while (app.speech.log->inside == 0) std::this_thread::yield();
+  while (app.speech.operationsInProgress() == 0) std::this_thread::yield();
   const Clock::time_point pressed = Clock::now();
   std::vector<std::thread> presses;
   for (int i = 0; i < 10; ++i) presses.emplace_back([] { OnReadAloudHotkey(1000001); });
@@ -145,7 +147,7 @@ TEST_F(ReadAloudFlow, PressesDuringASlowStartCollapseIntoTheLatestRead) {
 }
 
 TEST_F(ReadAloudFlow, OneFailureBoxAtATime) {
-  app.speech.acceptSpeech = false;
+  app.speech.setAcceptSpeech(false);
   std::atomic<bool> open{false};
   std::atomic<bool> close{false};
   std::atomic<int> shown{0};
@@ -166,16 +168,16 @@ TEST_F(ReadAloudFlow, OneFailureBoxAtATime) {
 }
 
 TEST_F(ReadAloudFlow, NeitherTheMenuNorTheEndWaitsForSlowSpeech) {
-  app.speech.opDelay = 300ms;
+  app.speech.setDelays(300ms);
   Clock::time_point start = Clock::now();
   OnReadAloudMenu();
   EXPECT_LT(Clock::now() - start, 100ms);
   ASSERT_TRUE(WaitForReadAloudRuns(10s));
-  EXPECT_EQ(voiceOps().back(), "speak:0:" + spokenTextFromMarkup(app.page.question));
+  EXPECT_EQ(voiceOps().back(), "speak:0:" + spokenTextFromMarkup(question));
   EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
 
   std::thread reading([] { ReadAloud(); });
-  while (app.speech.log->inside == 0) std::this_thread::yield();
+  while (app.speech.operationsInProgress() == 0) std::this_thread::yield();
   start = Clock::now();
   ReleaseGlobals();
   EXPECT_LT(Clock::now() - start, 250ms);
@@ -183,27 +185,26 @@ TEST_F(ReadAloudFlow, NeitherTheMenuNorTheEndWaitsForSlowSpeech) {
   // The run dropped the speaker when its operation was done: every voice
   // made was destroyed, and no operation runs any more.
   EXPECT_FALSE(speaker().with([](TextToSpeech&) {}));
-  const std::vector<std::string> ops = app.speech.log->snapshot();
+  const std::vector<std::string> ops = app.speech.log();
   EXPECT_EQ(std::count(ops.begin(), ops.end(), "create"),
             std::count(ops.begin(), ops.end(), "destroy"));
-  EXPECT_FALSE(app.speech.log->overlapped);
+  EXPECT_FALSE(app.speech.overlapped());
 }
 
 TEST(ReadAloudStart, ASpeechServiceSlowToGiveAVoiceHoldsUpNeitherStartNorTheFirstRead) {
   AppServices app;
-  app.speech.createDelayMs = 1000;
+  app.speech.setDelays(0ms, 1000ms);
   const Clock::time_point start = Clock::now();
   InitGlobals();
   EXPECT_LT(Clock::now() - start, 300ms) << "start-up waited for the first voice";
   ASSERT_TRUE(app.window.loadWindow(MainWindowDesign()));
-  app.page.browser = app.window.windowHandle("超文本浏览框1");
-  app.page.question = "红灯亮时";
+  app.showQuestion("红灯亮时");
   // The first read waits for that voice on its own thread, then speaks.
   EXPECT_EQ(ReadAloud(), 1);
   EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
   ReleaseGlobals();
   ASSERT_TRUE(WaitForReadAloudRuns(10s));
-  const std::vector<std::string> ops = app.speech.log->snapshot();
+  const std::vector<std::string> ops = app.speech.log();
   EXPECT_EQ(std::count(ops.begin(), ops.end(), "create"),
             std::count(ops.begin(), ops.end(), "destroy"));
 }

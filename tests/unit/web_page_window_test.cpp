@@ -13,10 +13,13 @@
 namespace zandrel {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using testing::FakeDom;
 using testing::FakePageBridge;
 using ::testing::IsEmpty;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 constexpr std::string_view kDoc = FakePageBridge::kDocumentClass;
 
@@ -35,26 +38,27 @@ class WebPageWindowTest : public ::testing::Test {
   WindowHandle otherView = 0;
 };
 
-TEST_F(WebPageWindowTest, SearchTestsOwnClassFirstAndWholeSubtreeBeforeNextSibling) {
+TEST_F(WebPageWindowTest, SearchTestsAWindowsOwnClassBeforeItsChildren) {
   const WindowHandle root = bridge.add(0, "root", "Browser");
-  const WindowHandle a = bridge.add(root, "a", "Shell");
-  const WindowHandle a1 = bridge.add(a, "a1", "Frame");
-  bridge.add(a1, "a1x", "Pane");
-  const WindowHandle b = bridge.add(root, "b", std::string(kDoc));
-  bridge.add(b, "b1", std::string(kDoc));  // below a match: never reached
-  bridge.add(root, "c", std::string(kDoc));
+  const WindowHandle outer = bridge.add(root, "outer", std::string(kDoc));
+  bridge.add(outer, "inner", std::string(kDoc));
+  WebPage page(bridge);
+  EXPECT_EQ(page.findServerWindow(root), outer);
+}
+
+TEST_F(WebPageWindowTest, ALongSearchKeepsProcessingTheWindowsMessages) {
+  const WindowHandle root = bridge.add(0, "root", "Browser");
+  for (int i = 0; i < 20; ++i) {
+    bridge.add(bridge.add(root, "shell" + std::to_string(i), "Shell"), "pane", "Pane");
+  }
+  const WindowHandle match = bridge.add(root, "match", std::string(kDoc));
   int pumps = 0;
   bridge.onPump = [&] { ++pumps; };
-
   WebPage page(bridge);
-  EXPECT_EQ(page.findServerWindow(root), b);
-  EXPECT_THAT(bridge.log, ElementsAre("next(root,-)", "class(a)",                 //
-                                      "next(a,-)", "class(a1)",                   //
-                                      "next(a1,-)", "class(a1x)", "next(a1x,-)",  //
-                                      "next(a1,a1x)", "pump",  // a1's last child done
-                                      "next(a,a1)", "pump",    // a's last child done
-                                      "next(root,a)", "pump", "class(b)"));
-  EXPECT_EQ(pumps, 3);
+  EXPECT_EQ(page.findServerWindow(root), match);
+  // Once for every window passed over: the window's own events never wait for
+  // the whole search.
+  EXPECT_EQ(pumps, 40);
 }
 
 TEST_F(WebPageWindowTest, SearchFindsTheFirstDocumentWindowInPreOrder) {
@@ -75,9 +79,8 @@ TEST_F(WebPageWindowTest, SearchSurvivesWindowsDestroyedWhileMessagesAreProcesse
   bridge.add(root, "c", std::string(kDoc));
   bridge.onPump = [&] { bridge.destroy(b); };  // b dies between being found and being read
   WebPage page(bridge);
+  // The walk loses its place among the siblings and ends without a match.
   EXPECT_EQ(page.findServerWindow(root), 0u);
-  EXPECT_THAT(bridge.log, ElementsAre("next(root,-)", "class(a)", "next(a,-)", "next(root,a)",
-                                      "pump", "class(?)", "next(?,-)", "next(root,?)", "pump"));
 }
 
 TEST_F(WebPageWindowTest, AttachToTheDocumentWindowItselfMakesNoSearch) {
@@ -85,7 +88,8 @@ TEST_F(WebPageWindowTest, AttachToTheDocumentWindowItselfMakesNoSearch) {
   view = bridge.add(root, "view", std::string(kDoc));
   WebPage page(bridge);
   EXPECT_TRUE(page.attach(view));
-  EXPECT_THAT(bridge.log, ElementsAre("isWindow(view)", "class(view)", "document(view,1000)"));
+  EXPECT_THAT(bridge.log, Not(Contains(StartsWith("next("))));
+  EXPECT_EQ(bridge.log.back(), "document(view,1000)");
   EXPECT_EQ(dom.liveRefs(), 1);
 }
 
@@ -135,7 +139,7 @@ TEST_F(WebPageWindowTest, DocumentFromWindowGivenAnInvalidWindowFindsNothing) {
   ObjectRef target;
   EXPECT_FALSE(page.documentFromWindow(gone, target));
   EXPECT_EQ(target, nullptr);
-  EXPECT_THAT(bridge.log, ElementsAre("class(?)", "next(?,-)"));
+  EXPECT_THAT(bridge.log, Not(Contains(StartsWith("document("))));
 }
 
 TEST_F(WebPageWindowTest, ApartmentIsEnteredPerObjectAndBalancedOnDestruction) {
