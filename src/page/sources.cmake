@@ -11,7 +11,8 @@ if(ZANDREL_PLATFORM STREQUAL "gtk")
   # The bridge is a library of its own inside the platform layer, so the page
   # tests can link it alone.
   add_library(zandrel_page_gtk STATIC page/web_page_gtk.cpp)
-  target_link_libraries(zandrel_page_gtk PUBLIC zandrel_core PkgConfig::ZPAGE_WEBKIT)
+  target_link_libraries(zandrel_page_gtk PUBLIC zandrel_core zandrel_ui_dispatch_gtk
+    PkgConfig::ZPAGE_WEBKIT)
   target_link_libraries(zandrel_platform PUBLIC zandrel_page_gtk)
 
   # The extension WebKit loads into its web process, in "webext" next to the

@@ -4,106 +4,29 @@
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "page/gobject_ptr_gtk.h"
 #include "page/page_messages_gtk.h"
+#include "runtime/window_layer_dispatch_gtk.h"
+#include "runtime/window_layer_gtk.h"
 
 namespace zandrel {
 
 namespace {
 
 namespace msg = page_messages;
-using Clock = std::chrono::steady_clock;
+using Clock = UiDispatcher::Clock;
 
 // How long one read of the page may take before the reader gives up.
 constexpr int kReadTimeoutMs = 1500;
 // processWaitingMessages dispatches at most this many events, so a source that
 // is always ready cannot hold the caller forever.
 constexpr int kMaxDispatches = 1000;
-
-// The UI thread and its main context. Everything that touches GTK or WebKit
-// runs there: a call from another thread is queued to it and waited for, with
-// a time limit, the way a cross-apartment call is on Windows. Shared, so that
-// queued work never outlives what it refers to.
-class UiThread {
- public:
-  UiThread()
-      : id_(std::this_thread::get_id()), context_(g_main_context_ref(g_main_context_default())) {}
-  ~UiThread() { g_main_context_unref(context_); }
-  UiThread(const UiThread&) = delete;
-  UiThread& operator=(const UiThread&) = delete;
-
-  bool current() const { return std::this_thread::get_id() == id_; }
-  GMainContext* context() const { return context_; }
-
-  // Queues `work` to run on the UI thread at its next iteration.
-  void post(std::function<void()> work) const {
-    auto owned = std::make_unique<Posted>();
-    owned->work = std::move(work);
-    // GLib's own locking hands the work over; this makes the hand-over
-    // visible to race detectors, which cannot see GLib's futex-based locks.
-    owned->published.store(true, std::memory_order_release);
-    GSource* source = g_idle_source_new();
-    g_source_set_priority(source, G_PRIORITY_DEFAULT);
-    g_source_set_callback(source, &UiThread::runPosted, owned.release(), &UiThread::dropPosted);
-    g_source_attach(source, context_);
-    g_source_unref(source);
-  }
-
-  // Runs `work` on the UI thread and waits until it has run, at most until
-  // `deadline`. Directly when already on the UI thread. nullopt when the UI
-  // thread did not get to it in time; it then never runs.
-  template <class R>
-  std::optional<R> call(std::function<R()> work, Clock::time_point deadline) const {
-    if (current()) return work();
-    struct Call {
-      std::mutex mutex;
-      std::condition_variable finished;
-      bool abandoned = false;
-      std::optional<R> result;
-    };
-    auto shared = std::make_shared<Call>();
-    post([shared, work = std::move(work)] {
-      std::unique_lock lock(shared->mutex);
-      if (shared->abandoned) return;
-      // Held while the work runs: a caller that gives up waits for a
-      // started call to finish rather than leave it half done.
-      shared->result = work();
-      shared->finished.notify_all();
-    });
-    std::unique_lock lock(shared->mutex);
-    if (!shared->finished.wait_until(lock, deadline, [&] { return shared->result.has_value(); })) {
-      shared->abandoned = true;
-      return std::nullopt;
-    }
-    return std::move(shared->result);
-  }
-
- private:
-  struct Posted {
-    std::function<void()> work;
-    std::atomic<bool> published{false};
-  };
-  static gboolean runPosted(gpointer data) {
-    auto& posted = *static_cast<Posted*>(data);
-    if (posted.published.load(std::memory_order_acquire)) posted.work();
-    return G_SOURCE_REMOVE;
-  }
-  static void dropPosted(gpointer data) {
-    const std::unique_ptr<Posted> owned(static_cast<Posted*>(data));
-  }
-
-  std::thread::id id_;
-  GMainContext* context_;
-};
 
 // --- The widget tree, UI thread only ---------------------------------------
 
@@ -141,10 +64,6 @@ GtkWidget* liveWidget(WindowHandle handle) {
   }
   g_list_free(toplevels);
   return found ? candidate : nullptr;
-}
-
-WindowHandle handleOf(GtkWidget* widget) {
-  return reinterpret_cast<WindowHandle>(widget);
 }
 
 // --- Messages to the extension ----------------------------------------------
@@ -208,7 +127,7 @@ void onReply(GObject* source, GAsyncResult* result, gpointer data) {
 // deadline. On the UI thread the wait runs the main context, so the window
 // keeps painting and other callers keep being served; elsewhere the UI thread
 // does the sending. The reply's parameters, or nullptr.
-SharedVariant ask(const std::shared_ptr<const UiThread>& ui, const std::shared_ptr<ViewRef>& view,
+SharedVariant ask(const std::shared_ptr<UiDispatcher>& ui, const std::shared_ptr<ViewRef>& view,
                   const char* name, SharedVariant parameters, Clock::time_point deadline) {
   auto pending = std::make_shared<PendingReply>();
   auto send = [pending, view, name, parameters] {
@@ -227,7 +146,7 @@ SharedVariant ask(const std::shared_ptr<const UiThread>& ui, const std::shared_p
                                          pending->cancellable.get(), onReply, owner.release());
   };
 
-  if (ui->current()) {
+  if (ui->onUiThread()) {
     send();
     // Wakes the loop at the deadline even when nothing else happens.
     GSource* timer = g_timeout_source_new(static_cast<guint>(std::max<Clock::rep>(
@@ -235,14 +154,14 @@ SharedVariant ask(const std::shared_ptr<const UiThread>& ui, const std::shared_p
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count())));
     g_source_set_callback(
         timer, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-    g_source_attach(timer, ui->context());
+    g_source_attach(timer, nullptr);
     for (;;) {
       {
         const std::lock_guard lock(pending->mutex);
         if (pending->done) break;
       }
       if (Clock::now() >= deadline) break;
-      g_main_context_iteration(ui->context(), TRUE);
+      g_main_context_iteration(nullptr, TRUE);
     }
     g_source_destroy(timer);
     g_source_unref(timer);
@@ -264,7 +183,7 @@ SharedVariant ask(const std::shared_ptr<const UiThread>& ui, const std::shared_p
 // calls from here are not offered and yield empty values.
 class RemoteDocument : public AutomationObject {
  public:
-  RemoteDocument(std::shared_ptr<const UiThread> ui, std::shared_ptr<ViewRef> view,
+  RemoteDocument(std::shared_ptr<UiDispatcher> ui, std::shared_ptr<ViewRef> view,
                  std::uint64_t identity)
       : ui_(std::move(ui)), view_(std::move(view)), identity_(identity) {}
 
@@ -290,7 +209,7 @@ class RemoteDocument : public AutomationObject {
   }
 
  private:
-  std::shared_ptr<const UiThread> ui_;
+  std::shared_ptr<UiDispatcher> ui_;
   std::shared_ptr<ViewRef> view_;
   std::uint64_t identity_;
 };
@@ -298,48 +217,49 @@ class RemoteDocument : public AutomationObject {
 class GtkPageBridge : public PageBridge {
  public:
   explicit GtkPageBridge(const std::string& extensionDirectory)
-      : ui_(std::make_shared<const UiThread>()) {
+      : ui_(std::make_shared<UiDispatcher>()) {
+    ui_->bindToCurrentThread();
     webkit_web_context_set_web_extensions_directory(webkit_web_context_get_default(),
                                                     extensionDirectory.c_str());
   }
 
   bool isWindow(WindowHandle window) override {
-    return ui_->call<bool>([window] { return liveWidget(window) != nullptr; }, callDeadline())
-        .value_or(false);
+    bool live = false;
+    ui_->invoke([&] { live = liveWidget(window) != nullptr; }, callDeadline());
+    return live;
   }
 
   WindowHandle nextChild(WindowHandle parent, WindowHandle after) override {
-    const auto next = ui_->call<WindowHandle>(
-        [parent, after]() -> WindowHandle {
+    WindowHandle next = 0;
+    ui_->invoke(
+        [&] {
           GtkWidget* widget = liveWidget(parent);
-          if (widget == nullptr) return 0;
+          if (widget == nullptr) return;
           const std::vector<GtkWidget*> children = childrenOf(widget);
-          if (after == 0) return children.empty() ? 0 : handleOf(children.front());
-          for (std::size_t i = 0; i + 1 < children.size(); ++i) {
-            if (handleOf(children[i]) == after) return handleOf(children[i + 1]);
+          if (after == 0 && !children.empty()) next = handleOf(children.front());
+          for (std::size_t i = 0; after != 0 && i + 1 < children.size(); ++i) {
+            if (handleOf(children[i]) == after) next = handleOf(children[i + 1]);
           }
-          return 0;
         },
         callDeadline());
-    return next.value_or(0);
+    return next;
   }
 
   std::string className(WindowHandle window) override {
-    const auto name = ui_->call<std::string>(
-        [window]() -> std::string {
-          GtkWidget* widget = liveWidget(window);
-          if (widget == nullptr) return {};
-          return std::string(G_OBJECT_TYPE_NAME(widget)).substr(0, 49);
+    std::string name;
+    ui_->invoke(
+        [&] {
+          if (GtkWidget* widget = liveWidget(window)) name = G_OBJECT_TYPE_NAME(widget);
         },
         callDeadline());
-    return name.value_or(std::string());
+    return name.substr(0, 49);
   }
 
   // Other threads have no messages of their own to process in GTK.
   void processWaitingMessages() override {
-    if (!ui_->current()) return;
-    for (int i = 0; i < kMaxDispatches && g_main_context_pending(ui_->context()); ++i) {
-      g_main_context_iteration(ui_->context(), FALSE);
+    if (!ui_->onUiThread()) return;
+    for (int i = 0; i < kMaxDispatches && g_main_context_pending(nullptr); ++i) {
+      g_main_context_iteration(nullptr, FALSE);
     }
   }
 
@@ -351,15 +271,16 @@ class GtkPageBridge : public PageBridge {
 
   ObjectRef documentFromWindow(WindowHandle documentWindow, int timeoutMs) override {
     const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
-    const auto view = ui_->call<std::shared_ptr<ViewRef>>(
-        [documentWindow]() -> std::shared_ptr<ViewRef> {
+    std::shared_ptr<ViewRef> view;
+    ui_->invoke(
+        [&] {
           GtkWidget* widget = liveWidget(documentWindow);
-          if (widget == nullptr || !WEBKIT_IS_WEB_VIEW(widget)) return nullptr;
-          return std::make_shared<ViewRef>(WEBKIT_WEB_VIEW(widget));
+          if (widget != nullptr && WEBKIT_IS_WEB_VIEW(widget))
+            view = std::make_shared<ViewRef>(WEBKIT_WEB_VIEW(widget));
         },
         deadline);
-    if (!view || !*view) return nullptr;
-    const SharedVariant reply = ask(ui_, *view, msg::kDocumentQuery, nullptr, deadline);
+    if (!view) return nullptr;
+    const SharedVariant reply = ask(ui_, view, msg::kDocumentQuery, nullptr, deadline);
     if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE(msg::kDocumentReplyType))) {
       return nullptr;
     }
@@ -367,7 +288,7 @@ class GtkPageBridge : public PageBridge {
     guint64 identity = 0;
     g_variant_get(reply.get(), msg::kDocumentReplyType, &hasDocument, &identity);
     if (!hasDocument) return nullptr;
-    return std::make_shared<RemoteDocument>(ui_, *view, identity);
+    return std::make_shared<RemoteDocument>(ui_, view, identity);
   }
 
  private:
@@ -375,7 +296,7 @@ class GtkPageBridge : public PageBridge {
   // second is treated as hung, as the document request is.
   static Clock::time_point callDeadline() { return Clock::now() + std::chrono::seconds(1); }
 
-  std::shared_ptr<const UiThread> ui_;
+  std::shared_ptr<UiDispatcher> ui_;
 };
 
 }  // namespace

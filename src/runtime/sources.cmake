@@ -12,9 +12,14 @@ if(ZANDREL_PLATFORM STREQUAL "gtk")
     runtime/window_layer_gtk.cpp
     runtime/window_layer_box_gtk.cpp
     runtime/window_layer_browser_gtk.cpp
-    runtime/window_layer_dispatch_gtk.cpp
-    runtime/window_layer_frame_x11.cpp)
-  target_link_libraries(zandrel_platform PUBLIC PkgConfig::Z_WINDOW_GTK)
+    runtime/window_layer_end_gtk.cpp
+    runtime/window_layer_frame_x11.cpp
+    runtime/window_layer_properties_gtk.cpp)
+  # The way onto the UI thread, a library of its own: the page bridge's
+  # library reaches the UI thread through it too.
+  add_library(zandrel_ui_dispatch_gtk STATIC runtime/window_layer_dispatch_gtk.cpp)
+  target_link_libraries(zandrel_ui_dispatch_gtk PUBLIC zandrel_core PkgConfig::Z_WINDOW_GTK)
+  target_link_libraries(zandrel_platform PUBLIC zandrel_ui_dispatch_gtk)
 endif()
 
 # Window layer and speech on Win32 + the WebBrowser control + SAPI 5.

@@ -3,7 +3,9 @@
 // platform (GTK + WebKitGTK, Win32 + WebBrowser) and a fake for the unit tests.
 // Texts are UTF-8 throughout; the Windows layer converts at the API boundary.
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -129,6 +131,28 @@ class WindowLayer {
   // longer exists drops the message.
   virtual void postNotification(WindowHandle target, unsigned message, std::uintptr_t wParam,
                                 std::intptr_t lParam) = 0;
+};
+
+// The end of the program, the same on every platform: the first request's
+// exit code stands however many follow (close box, end command, signal), and
+// the exit routines run once however the end comes. Requests may come from any
+// thread; the routines run on the UI thread.
+class ProgramEnd {
+ public:
+  void addRoutine(Procedure routine);
+  // False when the end was requested before: the earlier code stands.
+  bool request(int exitCode);
+  bool requested() const { return requested_.load(); }
+  int exitCode() const;
+  // The first call runs the routines in the order they came; later calls do nothing.
+  void runRoutines();
+
+ private:
+  mutable std::mutex mutex_;
+  std::atomic<bool> requested_{false};
+  int exitCode_ = 0;  // guarded by mutex_
+  std::vector<Procedure> routines_;
+  bool routinesRun_ = false;
 };
 
 // Convenience with the defaults the application uses.

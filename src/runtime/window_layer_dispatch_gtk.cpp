@@ -1,55 +1,102 @@
 #include "runtime/window_layer_dispatch_gtk.h"
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace zandrel {
 
+struct UiDispatcher::Call {
+  std::function<void()> fn;
+  std::mutex mutex;  // held while fn runs
+  std::condition_variable finished;
+  bool done = false;  // ran, or was dropped
+  bool ran = false;
+  bool abandoned = false;  // the caller's deadline came first: never run
+};
+
+struct UiDispatcher::Queue {
+  mutable std::mutex mutex;
+  std::deque<std::shared_ptr<Call>> calls;
+  guint source = 0;  // the idle source that drains the queue, 0 when none
+  bool closed = false;
+  bool bound = false;
+  std::thread::id uiThread;
+
+  bool isClosed() const {
+    std::lock_guard lock(mutex);
+    return closed;
+  }
+
+  static void finish(Call& call, bool run) {
+    std::lock_guard lock(call.mutex);
+    if (run && !call.abandoned) {
+      call.fn();
+      call.ran = true;
+    }
+    call.fn = nullptr;  // release what it captured on the UI thread
+    call.done = true;
+    call.finished.notify_all();
+  }
+
+  static gboolean drain(gpointer data) {
+    Queue& self = **static_cast<std::shared_ptr<Queue>*>(data);
+    std::deque<std::shared_ptr<Call>> batch;
+    {
+      std::lock_guard lock(self.mutex);
+      self.source = 0;
+      batch.swap(self.calls);
+    }
+    // A call run before another may end the program: the rest are dropped.
+    for (const auto& call : batch) finish(*call, !self.isClosed());
+    return G_SOURCE_REMOVE;
+  }
+
+  static void release(gpointer data) {
+    const std::unique_ptr<std::shared_ptr<Queue>> owner(static_cast<std::shared_ptr<Queue>*>(data));
+  }
+};
+
+UiDispatcher::UiDispatcher() : queue_(std::make_shared<Queue>()) {}
+
 UiDispatcher::~UiDispatcher() {
   close();
-  std::lock_guard lock(mutex_);
-  if (source_ != 0) {
-    g_source_remove(source_);
-    source_ = 0;
-  }
+  std::lock_guard lock(queue_->mutex);
+  if (queue_->source != 0) g_source_remove(queue_->source);
+  queue_->source = 0;
 }
 
 void UiDispatcher::bindToCurrentThread() {
-  std::lock_guard lock(mutex_);
-  uiThread_ = std::this_thread::get_id();
-  bound_ = true;
+  std::lock_guard lock(queue_->mutex);
+  queue_->uiThread = std::this_thread::get_id();
+  queue_->bound = true;
 }
 
 bool UiDispatcher::onUiThread() const {
-  std::lock_guard lock(mutex_);
-  return bound_ && uiThread_ == std::this_thread::get_id();
+  std::lock_guard lock(queue_->mutex);
+  return queue_->bound && queue_->uiThread == std::this_thread::get_id();
 }
 
 bool UiDispatcher::closed() const {
-  std::lock_guard lock(mutex_);
-  return closed_;
+  return queue_->isClosed();
 }
 
-void UiDispatcher::finish(Call& call, bool ran) {
-  {
-    std::lock_guard lock(call.mutex);
-    call.done = true;
-    call.ran = ran;
-  }
-  call.finished.notify_all();
-}
-
-bool UiDispatcher::enqueue(const std::shared_ptr<Call>& call) {
-  std::lock_guard lock(mutex_);
-  if (closed_ || !bound_) return false;
-  queue_.push_back(call);
-  if (source_ == 0) {
+bool UiDispatcher::enqueue(std::shared_ptr<Call> call) {
+  std::lock_guard lock(queue_->mutex);
+  if (queue_->closed || !queue_->bound) return false;
+  queue_->calls.push_back(std::move(call));
+  if (queue_->source == 0) {
     // g_idle_add_full is safe from any thread and wakes the UI thread's context.
-    source_ = g_idle_add_full(G_PRIORITY_DEFAULT, &UiDispatcher::drainThunk, this, nullptr);
+    queue_->source = g_idle_add_full(G_PRIORITY_DEFAULT, &Queue::drain,
+                                     std::make_unique<std::shared_ptr<Queue>>(queue_).release(),
+                                     &Queue::release);
   }
   return true;
 }
 
-bool UiDispatcher::invoke(std::function<void()> fn) {
+bool UiDispatcher::invoke(std::function<void()> fn, Clock::time_point deadline) {
   if (onUiThread()) {
     // Direct, even once closed: the UI thread ending the program (its exit
     // routines) may still read and write the controls that exist.
@@ -60,53 +107,29 @@ bool UiDispatcher::invoke(std::function<void()> fn) {
   call->fn = std::move(fn);
   if (!enqueue(call)) return false;
   std::unique_lock lock(call->mutex);
-  call->finished.wait(lock, [&] { return call->done; });
+  const auto done = [&] { return call->done; };
+  if (deadline == kNoDeadline) {
+    call->finished.wait(lock, done);
+  } else if (!call->finished.wait_until(lock, deadline, done)) {
+    call->abandoned = true;
+  }
   return call->ran;
 }
 
 bool UiDispatcher::post(std::function<void()> fn) {
   auto call = std::make_shared<Call>();
   call->fn = std::move(fn);
-  return enqueue(call);
-}
-
-gboolean UiDispatcher::drainThunk(gpointer self) {
-  static_cast<UiDispatcher*>(self)->drain();
-  return G_SOURCE_REMOVE;
-}
-
-void UiDispatcher::drain() {
-  std::deque<std::shared_ptr<Call>> batch;
-  {
-    std::lock_guard lock(mutex_);
-    source_ = 0;
-    batch.swap(queue_);
-  }
-  while (!batch.empty()) {
-    std::shared_ptr<Call> call = std::move(batch.front());
-    batch.pop_front();
-    if (closed()) {
-      // A call run before this one ended the program: the rest are dropped.
-      finish(*call, false);
-      continue;
-    }
-    call->fn();
-    call->fn = nullptr;  // release what it captured on the UI thread
-    finish(*call, true);
-  }
+  return enqueue(std::move(call));
 }
 
 void UiDispatcher::close() {
   std::deque<std::shared_ptr<Call>> dropped;
   {
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-    dropped.swap(queue_);
+    std::lock_guard lock(queue_->mutex);
+    queue_->closed = true;
+    dropped.swap(queue_->calls);
   }
-  for (auto& call : dropped) {
-    call->fn = nullptr;
-    finish(*call, false);
-  }
+  for (const auto& call : dropped) Queue::finish(*call, false);
 }
 
 }  // namespace zandrel

@@ -1,184 +1,25 @@
-#include "runtime/window_layer_gtk.h"
-
-#include <fcntl.h>
-#include <glib-unix.h>
-#include <gtk/gtk.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <condition_variable>
-#include <csignal>
 #include <cstdio>
-#include <map>
-#include <mutex>
 #include <string>
 #include <utility>
-#include <vector>
 
-#include "runtime/window_layer_box_gtk.h"
-#include "runtime/window_layer_browser_gtk.h"
-#include "runtime/window_layer_dispatch_gtk.h"
-#include "runtime/window_layer_frame_x11.h"
+#include "runtime/window_layer_impl_gtk.h"
 
 namespace zandrel {
+namespace gtk_layer {
 namespace {
-
-WindowHandle handleOf(GtkWidget* widget) {
-  return reinterpret_cast<WindowHandle>(widget);
-}
 
 // How long the window manager may take to tell the frame size before the
 // window is shown; openbox answers at once.
 constexpr int kFrameRequestTimeoutMs = 500;
 
-struct Control {
-  ControlDesign design;
-  GtkWidget* widget = nullptr;       // owned by the window's widget tree; null once destroyed
-  std::unique_ptr<Browser> browser;  // HtmlViewer only
-};
-
-struct BoxWait {
-  std::mutex mutex;
-  std::condition_variable closed;
-  bool done = false;
-  int result = kBoxOk;
-};
-
-// The answer of a box that the end of the program closes.
-int endResult(int style) {
-  const int result = closeResult(style);
-  if (result >= 0) return result;
-  return (style & 0xF) == kBoxStyleYesNo ? kBoxNo : kBoxAbort;
-}
-
-class GtkWindowLayer;
-
-struct MenuHook {
-  GtkWindowLayer* layer;
-  std::string source;
-};
-
-class GtkWindowLayer final : public WindowLayer {
- public:
-  GtkWindowLayer() = default;
-  GtkWindowLayer(const GtkWindowLayer&) = delete;
-  GtkWindowLayer& operator=(const GtkWindowLayer&) = delete;
-  ~GtkWindowLayer() override;
-
-  bool initialise() override;
-  void registerExitRoutine(Procedure routine) override;
-  bool loadWindow(const WindowDesign& design) override;
-  int messageLoop() override;
-  void endProgram(int exitCode) override;
-  WindowHandle windowHandle(std::string_view control) override;
-  void processWaitingMessages() override;
-  int messageBox(std::string_view text, int style, std::optional<std::string> caption,
-                 WindowHandle owner) override;
-
-  int height(std::string_view name) override;
-  void setHeight(std::string_view name, int value) override;
-  std::string url(std::string_view control) override;
-  void setUrl(std::string_view control, std::string_view address) override;
-  std::string caption(std::string_view control) override;
-  void setCaption(std::string_view control, std::string_view text) override;
-
-  void postNotification(WindowHandle target, unsigned message, std::uintptr_t wParam,
-                        std::intptr_t lParam) override;
-
-  void menuSelected(const std::string& source) { raise(source, EventKind::MenuSelected); }
-
- private:
-  bool buildWindow();
-  GtkWidget* buildMenuBar();
-  bool addControl(const ControlDesign& design);
-  void applyGeometry();
-  void placeLabel(Control& control, int labelHeight);
-  void onFrameExtentsChanged();
-  void onMenuBarAllocated(int height);
-
-  void requestQuit(int exitCode);
-  void finishProgram();
-  void runExitRoutines();
-  void destroyWindow();
-  void watchQuitSignal();
-  void unwatchQuitSignal();
-
-  void raise(std::string_view source, EventKind event);
-  void raiseNavigated(Control& control, const std::string& address);
-  Control* find(std::string_view name);
-  Control* findByHandle(WindowHandle handle);
-  void registerHandle(const std::string& name, GtkWidget* widget);
-  void forgetWidget(GtkWidget* widget);
-
-  int runModalBox(const std::string& text, int style, const std::string& caption,
-                  WindowHandle owner);
-  int waitForBox(const std::string& text, int style, const std::string& caption);
-  void showOffThreadBox(const std::string& text, int style, const std::string& caption,
-                        const std::shared_ptr<BoxWait>& wait);
-  void answerOffThreadBox(GtkWidget* dialog, int result);
-  void closeModalBoxes();
-  void closeOffThreadBoxes();
-
-  UiDispatcher ui_;
-  bool gtkReady_ = false;
-  std::vector<Procedure> exitRoutines_;
-  bool exitRoutinesRun_ = false;
-  std::mutex quitMutex_;
-  std::atomic<bool> quitRequested_{false};
-  int exitCode_ = 0;  // guarded by quitMutex_
-  struct SignalHook {
-    GtkWindowLayer* layer = nullptr;
-    int signal = 0;
-  };
-  static constexpr int kHandledSignals = 3;
-  SignalHook signalHooks_[kHandledSignals];
-  guint signalSources_[kHandledSignals] = {};
-  int quitPipe_[2] = {-1, -1};
-  guint quitSource_ = 0;
-
-  WindowDesign design_;
-  GtkWidget* window_ = nullptr;
-  GtkWidget* menuBar_ = nullptr;
-  GtkWidget* client_ = nullptr;
-  std::vector<std::unique_ptr<Control>> controls_;
-  std::vector<std::unique_ptr<MenuHook>> menuHooks_;
-  FrameExtents frame_;
-  int outerWidth_ = 0;
-  int outerHeight_ = 0;
-  int menuHeight_ = 0;
-
-  // Read by windowHandle from any thread; written on the UI thread.
-  std::mutex handlesMutex_;
-  std::map<std::string, WindowHandle, std::less<>> handles_;
-
-  // While 跳转完毕 runs, `url` reads the address of that navigation (a
-  // sub-frame's address, or the main frame's before later loads move on).
-  struct NavigatedAddress {
-    GtkWidget* view;
-    std::string address;
-  };
-  std::optional<NavigatedAddress> navigated_;
-
-  struct OpenBox {
-    GtkWidget* dialog;
-    int style;
-    std::shared_ptr<BoxWait> wait;
-  };
-  std::vector<OpenBox> openBoxes_;      // boxes shown for other threads
-  std::vector<GtkWidget*> modalBoxes_;  // boxes the UI thread is running
-};
+}  // namespace
 
 GtkWindowLayer::~GtkWindowLayer() {
   ui_.close();
   closeOffThreadBoxes();
   destroyWindow();
-  for (guint& source : signalSources_) {
-    if (source != 0) g_source_remove(source);
-    source = 0;
-  }
-  unwatchQuitSignal();
+  unwatchSignals();
 }
 
 bool GtkWindowLayer::initialise() {
@@ -194,77 +35,8 @@ bool GtkWindowLayer::initialise() {
   }
   gtkReady_ = true;
   ui_.bindToCurrentThread();
-  // Ctrl+C or Ctrl+\ in a terminal, a closed terminal or a logout (HUP) and
-  // a TERM from the session end the program like the close box does: the
-  // voice is silenced and the exit routines still run, once.
-  const int signals[kHandledSignals] = {SIGINT, SIGTERM, SIGHUP};
-  for (int i = 0; i < kHandledSignals; ++i) {
-    signalHooks_[i] = SignalHook{this, signals[i]};
-    signalSources_[i] = g_unix_signal_add(
-        signals[i],
-        +[](gpointer data) -> gboolean {
-          auto* hook = static_cast<SignalHook*>(data);
-          hook->layer->requestQuit(128 + hook->signal);
-          return G_SOURCE_CONTINUE;
-        },
-        &signalHooks_[i]);
-  }
-  watchQuitSignal();
+  watchSignals();
   return true;
-}
-
-namespace {
-// The write end of the QUIT signal's pipe, for the handler; -1 when none.
-std::atomic<int> quitSignalWriter{-1};
-static_assert(std::atomic<int>::is_always_lock_free);
-}  // namespace
-
-// GLib watches HUP, INT and TERM itself but refuses QUIT: that one comes to
-// the main loop through a pipe of the layer's own.
-void GtkWindowLayer::watchQuitSignal() {
-  if (::pipe2(quitPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-    quitPipe_[0] = quitPipe_[1] = -1;
-    return;
-  }
-  quitSignalWriter = quitPipe_[1];
-  struct sigaction action {};
-  action.sa_handler = +[](int) {
-    const int saved = errno;
-    const int fd = quitSignalWriter.load();
-    const char byte = 'q';
-    if (fd >= 0) {
-      [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
-    }
-    errno = saved;
-  };
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  ::sigaction(SIGQUIT, &action, nullptr);
-  quitSource_ = g_unix_fd_add(
-      quitPipe_[0], G_IO_IN,
-      +[](gint fd, GIOCondition, gpointer self) -> gboolean {
-        char drained[64];
-        while (::read(fd, drained, sizeof(drained)) > 0) {
-        }
-        static_cast<GtkWindowLayer*>(self)->requestQuit(128 + SIGQUIT);
-        return G_SOURCE_CONTINUE;
-      },
-      this);
-}
-
-void GtkWindowLayer::unwatchQuitSignal() {
-  if (quitPipe_[0] < 0) return;
-  ::signal(SIGQUIT, SIG_DFL);
-  quitSignalWriter = -1;
-  if (quitSource_ != 0) g_source_remove(quitSource_);
-  quitSource_ = 0;
-  ::close(quitPipe_[0]);
-  ::close(quitPipe_[1]);
-  quitPipe_[0] = quitPipe_[1] = -1;
-}
-
-void GtkWindowLayer::registerExitRoutine(Procedure routine) {
-  if (routine != nullptr) exitRoutines_.push_back(routine);
 }
 
 // ---------------------------------------------------------------------------
@@ -292,7 +64,7 @@ bool GtkWindowLayer::buildWindow() {
                    G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
                      // The close box ends the program with code 0; the window
                      // goes when the message loop has finished.
-                     static_cast<GtkWindowLayer*>(self)->requestQuit(0);
+                     static_cast<GtkWindowLayer*>(self)->endProgram(0);
                      return TRUE;
                    }),
                    this);
@@ -652,255 +424,10 @@ void GtkWindowLayer::postNotification(WindowHandle target, unsigned message, std
   });
 }
 
-// ---------------------------------------------------------------------------
-// Message loop and the end of the program
-
-void GtkWindowLayer::processWaitingMessages() {
-  if (!gtkReady_ || !ui_.onUiThread()) return;
-  // Bounded: an always-ready idle source must not keep the caller here. A
-  // requested end stops the dispatching and stays pending for the loop.
-  for (int i = 0; i < 10000 && !quitRequested_.load(); ++i) {
-    if (!g_main_context_iteration(nullptr, FALSE)) break;
-  }
-}
-
-int GtkWindowLayer::messageLoop() {
-  if (gtkReady_ && ui_.onUiThread()) {
-    if (window_ != nullptr && !quitRequested_.load()) gtk_widget_show_all(window_);
-    while (!quitRequested_.load()) g_main_context_iteration(nullptr, TRUE);
-  }
-  finishProgram();
-  std::lock_guard lock(quitMutex_);
-  return exitCode_;
-}
-
-void GtkWindowLayer::endProgram(int exitCode) {
-  requestQuit(exitCode);
-}
-
-void GtkWindowLayer::requestQuit(int exitCode) {
-  {
-    std::lock_guard lock(quitMutex_);
-    if (quitRequested_.load()) return;  // the first request's code stands
-    exitCode_ = exitCode;
-    quitRequested_.store(true);
-  }
-  if (!gtkReady_) return;
-  g_main_context_wakeup(nullptr);
-  // A box the UI thread is running holds it in a nested loop: close it.
-  ui_.post([this] { closeModalBoxes(); });
-}
-
-void GtkWindowLayer::finishProgram() {
-  // From here on calls from other threads return at once instead of waiting
-  // for a UI thread that is busy ending (an exit routine may wait for them).
-  ui_.close();
-  closeOffThreadBoxes();
-  if (window_ != nullptr) gtk_widget_hide(window_);
-  runExitRoutines();
-  destroyWindow();
-  if (gtkReady_) gdk_display_flush(gdk_display_get_default());
-}
-
-void GtkWindowLayer::runExitRoutines() {
-  if (exitRoutinesRun_) return;
-  exitRoutinesRun_ = true;
-  for (Procedure routine : exitRoutines_) routine();
-}
-
-// ---------------------------------------------------------------------------
-// Message boxes
-
-int GtkWindowLayer::messageBox(std::string_view text, int style, std::optional<std::string> caption,
-                               WindowHandle owner) {
-  const std::string title = caption.value_or(std::string(kDefaultBoxCaption));
-  const std::string content(text);
-  if (!gtkReady_) {
-    // No display to show it on: the text still reaches the user's terminal.
-    std::fprintf(stderr, "%s %s\n", title.c_str(), content.c_str());
-    return endResult(style);
-  }
-  if (ui_.onUiThread()) return runModalBox(content, style, title, owner);
-  return waitForBox(content, style, title);
-}
-
-int GtkWindowLayer::runModalBox(const std::string& text, int style, const std::string& caption,
-                                WindowHandle owner) {
-  GtkWidget* dialog = createMessageBox(text, style, caption);
-  GtkWidget* parent = nullptr;
-  if (Control* control = findByHandle(owner)) {
-    parent = gtk_widget_get_toplevel(control->widget);
-  } else if (window_ != nullptr && (owner == 0 || owner == handleOf(window_))) {
-    parent = window_;
-  }
-  if (parent != nullptr && gtk_widget_get_visible(parent)) {
-    gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(parent));
-  }
-  // Modal: the main window takes no input until the box is closed, as with
-  // the classic task-modal box.
-  gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
-  modalBoxes_.push_back(dialog);
-  int result = -1;
-  while (result < 0) {
-    const int response = gtk_dialog_run(GTK_DIALOG(dialog));
-    result = boxResult(response, style);
-    if (result < 0 && quitRequested_.load()) result = endResult(style);
-  }
-  std::erase(modalBoxes_, dialog);
-  gtk_widget_destroy(dialog);
-  return result;
-}
-
-void GtkWindowLayer::closeModalBoxes() {
-  for (GtkWidget* dialog : modalBoxes_) {
-    gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_DELETE_EVENT);
-  }
-}
-
-// A box for another thread: the UI thread shows it without owner and without
-// modality, the calling thread waits for the answer, and the main window stays
-// usable meanwhile.
-int GtkWindowLayer::waitForBox(const std::string& text, int style, const std::string& caption) {
-  auto wait = std::make_shared<BoxWait>();
-  if (!ui_.post(
-          [this, text, style, caption, wait] { showOffThreadBox(text, style, caption, wait); })) {
-    return endResult(style);  // the program is ending
-  }
-  std::unique_lock lock(wait->mutex);
-  wait->closed.wait(lock, [&] { return wait->done; });
-  return wait->result;
-}
-
-void GtkWindowLayer::showOffThreadBox(const std::string& text, int style,
-                                      const std::string& caption,
-                                      const std::shared_ptr<BoxWait>& wait) {
-  GtkWidget* dialog = createMessageBox(text, style, caption);
-  openBoxes_.push_back(OpenBox{dialog, style, wait});
-  g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog* box, int response, gpointer self) {
-                     auto* layer = static_cast<GtkWindowLayer*>(self);
-                     for (const OpenBox& open : layer->openBoxes_) {
-                       if (open.dialog != GTK_WIDGET(box)) continue;
-                       const int result = boxResult(response, open.style);
-                       if (result >= 0) layer->answerOffThreadBox(GTK_WIDGET(box), result);
-                       return;
-                     }
-                   }),
-                   this);
-  // The box goes when answered (above), not by GTK's default on delete.
-  g_signal_connect(dialog, "delete-event",
-                   G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) -> gboolean { return TRUE; }),
-                   nullptr);
-  gtk_widget_show_all(dialog);
-  gtk_window_present(GTK_WINDOW(dialog));
-}
-
-void GtkWindowLayer::answerOffThreadBox(GtkWidget* dialog, int result) {
-  const auto it = std::find_if(openBoxes_.begin(), openBoxes_.end(),
-                               [&](const OpenBox& open) { return open.dialog == dialog; });
-  if (it == openBoxes_.end()) return;
-  const std::shared_ptr<BoxWait> wait = it->wait;
-  openBoxes_.erase(it);
-  gtk_widget_destroy(dialog);
-  {
-    std::lock_guard lock(wait->mutex);
-    wait->result = result;
-    wait->done = true;
-  }
-  wait->closed.notify_all();
-}
-
-void GtkWindowLayer::closeOffThreadBoxes() {
-  while (!openBoxes_.empty()) {
-    const OpenBox open = openBoxes_.front();
-    answerOffThreadBox(open.dialog, endResult(open.style));
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Properties: served on the UI thread for every caller.
-
-int GtkWindowLayer::height(std::string_view name) {
-  int result = 0;
-  ui_.invoke([&] {
-    if (window_ != nullptr && name == design_.name) {
-      result = outerHeight_;
-    } else if (Control* control = find(name); control != nullptr && control->widget != nullptr) {
-      result = control->design.height;
-    }
-  });
-  return result;
-}
-
-void GtkWindowLayer::setHeight(std::string_view name, int value) {
-  ui_.invoke([&] {
-    if (window_ != nullptr && name == design_.name) {
-      // The top-left corner stays: the window grows or shrinks at the bottom.
-      outerHeight_ = value;
-      applyGeometry();
-    } else if (Control* control = find(name); control != nullptr && control->widget != nullptr) {
-      control->design.height = std::max(0, value);
-      gtk_widget_set_size_request(control->widget, std::max(0, control->design.width),
-                                  control->design.height);
-      if (GTK_IS_LABEL(control->widget)) {
-        gtk_widget_set_size_request(gtk_widget_get_parent(control->widget),
-                                    std::max(0, control->design.width), control->design.height);
-      }
-    }
-  });
-}
-
-std::string GtkWindowLayer::url(std::string_view name) {
-  std::string result;
-  ui_.invoke([&] {
-    Control* control = find(name);
-    if (control == nullptr || control->browser == nullptr || control->widget == nullptr) return;
-    if (navigated_ && navigated_->view == control->widget) {
-      result = navigated_->address;
-    } else {
-      result = control->browser->address();
-    }
-  });
-  return result;
-}
-
-void GtkWindowLayer::setUrl(std::string_view name, std::string_view address) {
-  ui_.invoke([&] {
-    Control* control = find(name);
-    if (control == nullptr || control->browser == nullptr || control->widget == nullptr) return;
-    control->browser->navigate(std::string(address));
-  });
-}
-
-std::string GtkWindowLayer::caption(std::string_view name) {
-  std::string result;
-  ui_.invoke([&] {
-    if (window_ != nullptr && name == design_.name) {
-      const gchar* title = gtk_window_get_title(GTK_WINDOW(window_));
-      result = title != nullptr ? title : "";
-    } else if (Control* control = find(name);
-               control != nullptr && control->widget != nullptr && GTK_IS_LABEL(control->widget)) {
-      result = gtk_label_get_text(GTK_LABEL(control->widget));
-    }
-  });
-  return result;
-}
-
-void GtkWindowLayer::setCaption(std::string_view name, std::string_view text) {
-  ui_.invoke([&] {
-    const std::string value(text);
-    if (window_ != nullptr && name == design_.name) {
-      gtk_window_set_title(GTK_WINDOW(window_), value.c_str());
-    } else if (Control* control = find(name);
-               control != nullptr && control->widget != nullptr && GTK_IS_LABEL(control->widget)) {
-      gtk_label_set_text(GTK_LABEL(control->widget), value.c_str());
-    }
-  });
-}
-
-}  // namespace
+}  // namespace gtk_layer
 
 std::unique_ptr<WindowLayer> createGtkWindowLayer() {
-  return std::make_unique<GtkWindowLayer>();
+  return std::make_unique<gtk_layer::GtkWindowLayer>();
 }
 
 }  // namespace zandrel

@@ -28,7 +28,7 @@ constexpr wchar_t kBrowserClass[] = L"ZandrelHtmlViewer";
 
 // Private messages of the main window. kInvokeMessage runs a function on the
 // UI thread for a caller on another thread (lParam: std::function<void()>*);
-// kEndMessage ends the program from another thread (wParam: exit code).
+// kEndMessage ends the program from another thread.
 constexpr UINT kInvokeMessage = WM_APP + 0x100;
 constexpr UINT kEndMessage = WM_APP + 0x101;
 constexpr UINT kFirstMenuId = 1001;
@@ -119,9 +119,7 @@ class Win32WindowLayer final : public WindowLayer {
     return ok;
   }
 
-  void registerExitRoutine(Procedure routine) override {
-    if (routine) exitRoutines_.push_back(routine);
-  }
+  void registerExitRoutine(Procedure routine) override { end_.addRoutine(routine); }
 
   bool loadWindow(const WindowDesign& design) override {
     if (main_.load()) return false;  // one main window per layer
@@ -181,26 +179,26 @@ class Win32WindowLayer final : public WindowLayer {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
       }
-      if (got == 0) exitCode_.store(static_cast<int>(msg.wParam));
+      if (got == 0) end_.request(static_cast<int>(msg.wParam));
     }
-    runExitRoutines();
-    return exitCode_.load();
+    end_.runRoutines();
+    return end_.exitCode();
   }
 
   void endProgram(int exitCode) override {
-    exitCode_.store(exitCode);
+    if (!end_.request(exitCode)) return;
     HWND main = main_.load();
     if (GetCurrentThreadId() == uiThread_) {
       // WM_DESTROY posts the quit message with the stored code.
       if (main) {
         DestroyWindow(main);
       } else {
-        runExitRoutines();
+        end_.runRoutines();
         PostQuitMessage(exitCode);
       }
       return;
     }
-    if (!main || !PostMessageW(main, kEndMessage, static_cast<WPARAM>(exitCode), 0)) {
+    if (!main || !PostMessageW(main, kEndMessage, 0, 0)) {
       PostThreadMessageW(uiThread_, WM_QUIT, static_cast<WPARAM>(exitCode), 0);
     }
   }
@@ -417,19 +415,15 @@ class Win32WindowLayer final : public WindowLayer {
     }
   }
 
-  void runExitRoutines() {
-    if (exitRan_) return;
-    exitRan_ = true;
-    for (Procedure routine : exitRoutines_) routine();
-  }
-
   void destroying() {
     // The controls go before their windows do: no browser callback may
     // reach a half-destroyed window.
     for (auto& c : controls_) {
       if (c->browser) c->browser->close();
     }
-    if (!abandoning_) PostQuitMessage(exitCode_.load());
+    if (abandoning_) return;
+    end_.request(0);  // the close box; an earlier request's code stands
+    PostQuitMessage(end_.exitCode());
   }
 
   void destroyed() {
@@ -452,7 +446,6 @@ class Win32WindowLayer final : public WindowLayer {
         (*reinterpret_cast<std::function<void()>*>(lParam))();
         return 1;
       case kEndMessage:
-        self->exitCode_.store(static_cast<int>(wParam));
         DestroyWindow(hwnd);
         return 0;
       case WM_DESTROY:
@@ -493,10 +486,8 @@ class Win32WindowLayer final : public WindowLayer {
   std::atomic<HWND> main_{nullptr};
   std::vector<std::unique_ptr<Control>> controls_;
   std::vector<std::string> menuItems_;  // index: menu id - kFirstMenuId
-  std::vector<Procedure> exitRoutines_;
-  bool exitRan_ = false;
+  ProgramEnd end_;
   bool abandoning_ = false;
-  std::atomic<int> exitCode_{0};
 };
 
 }  // namespace
