@@ -95,7 +95,8 @@ class ScriptedPage : public PageBridge {
     double getNumber(std::string_view) override { return 0; }
     ObjectRef getObject(std::string_view) override { return nullptr; }
     ObjectRef call(std::string_view, const Argument&) override { return nullptr; }
-    std::optional<std::string> divInnerHtml(std::string_view key, int skip) override {
+    std::optional<std::string> divInnerHtml(std::string_view key, int skip,
+                                            dom::SearchTrace&) override {
       std::lock_guard lock(page_.mutex);
       page_.reads.push_back(std::string(key) + "/" + std::to_string(skip));
       return page_.question;
