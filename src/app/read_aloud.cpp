@@ -93,9 +93,10 @@ bool readLogOn() {
     const char* value = std::getenv("ZANDREL_LOG");
     bool wanted = value != nullptr && std::string_view(value) == "1";
 #ifdef _WIN32
-    // A windowed program started from a console has no standard error of its
-    // own; the console it was started from shows the lines.
-    if (wanted && GetStdHandle(STD_ERROR_HANDLE) == nullptr && AttachConsole(ATTACH_PARENT_PROCESS))
+    // A windowed program started from a console has no usable standard error
+    // of its own (none redirected); the console it was started from shows the lines.
+    if (wanted && GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_UNKNOWN &&
+        AttachConsole(ATTACH_PARENT_PROCESS))
       wanted = std::freopen("CONOUT$", "w", stderr) != nullptr;
 #endif
     return wanted;
