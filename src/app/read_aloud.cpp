@@ -1,7 +1,11 @@
 #include "app/read_aloud.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
 #include <new>
 #include <string>
 #include <system_error>
@@ -12,6 +16,10 @@
 #include "runtime/services.h"
 #include "runtime/spoken_text.h"
 #include "runtime/window_layer.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace zandrel {
 namespace {
@@ -77,18 +85,89 @@ void reportFailure(WindowLayer& window) {
   failureBoxOpen = false;
 }
 
+// ZANDREL_LOG=1: one line per read on standard error, with the time of each
+// stage and what the page search saw, so that a read of nothing says why.
+// Read once; when off nothing is timed and nothing is written.
+bool readLogOn() {
+  static const bool on = [] {
+    const char* value = std::getenv("ZANDREL_LOG");
+    bool wanted = value != nullptr && std::string_view(value) == "1";
+#ifdef _WIN32
+    // A windowed program started from a console has no usable standard error
+    // of its own (none redirected); the console it was started from shows the lines.
+    if (wanted && GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_UNKNOWN &&
+        AttachConsole(ATTACH_PARENT_PROCESS))
+      wanted = std::freopen("CONOUT$", "w", stderr) != nullptr;
+#endif
+    return wanted;
+  }();
+  return on;
+}
+
+struct ReadRecord {
+  enum Stage { kReset, kPage, kText, kSpeak, kStages };
+  using Clock = std::chrono::steady_clock;
+
+  // The time since the previous lap goes to `stage`.
+  void lap(Stage stage) {
+    if (!readLogOn()) return;
+    const Clock::time_point now = Clock::now();
+    ms[stage] +=
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count());
+    last = now;
+  }
+
+  void write() const {
+    if (!readLogOn()) return;
+    static constexpr const char* kSearchFailures[] = {"", "no document", "page timed out",
+                                                      "no matching DIV", "empty DIV"};
+    const char* failure =
+        search.cause < std::size(kSearchFailures) ? kSearchFailures[search.cause] : "search failed";
+    if (*failure == '\0' && chars == 0) failure = "empty DIV";
+    if (*failure == '\0') failure = speechFailure;
+    char match[48] = "match=none";
+    if (search.match > 0 && search.by < dom::kMatchedBy.size()) {
+      std::snprintf(match, sizeof match, "match=#%d by=%s", search.match,
+                    dom::kMatchedBy[search.by].data());
+    }
+    std::fprintf(stderr,
+                 "zandrel: read %s%s reset=%dms page=%dms text=%dms speak=%dms divs=%d %s "
+                 "chars=%lu\n",
+                 *failure != '\0' ? "failed: " : "ok", failure, ms[kReset], ms[kPage], ms[kText],
+                 ms[kSpeak], search.visited, match, chars);
+  }
+
+  Clock::time_point last = readLogOn() ? Clock::now() : Clock::time_point();
+  int ms[kStages] = {};
+  dom::SearchTrace search;
+  unsigned long chars = 0;         // of the spoken text, in characters
+  const char* speechFailure = "";  // why the voice did not take it
+};
+
 // Prepares the text, then hands it over under the speaker's lock; the caption
 // on success. True when the voice accepted it.
-bool speakQuestion(WindowLayer& window, std::string_view questionText) {
+bool speakQuestion(WindowLayer& window, std::string_view questionText, ReadRecord& record) {
   // Taken before the speaker's lock: window calls from a reading thread are
   // served by the UI thread, which may itself be waiting for that lock.
   const WindowHandle receiver = window.windowHandle(kReceiverLabel);
+  record.lap(ReadRecord::kSpeak);
   // Markup of any size is turned into text outside the lock, so no other run
   // and no end of the program waits for it.
   const std::string spoken = spokenTextFromMarkup(questionText);
+  record.lap(ReadRecord::kText);
   bool accepted = false;
-  speaker().with([&](TextToSpeech& s) { accepted = s.speakPrepared(spoken, receiver); });
+  bool voiced = false;
+  speaker().with([&](TextToSpeech& s) {
+    voiced = !s.empty();
+    accepted = s.speakPrepared(spoken, receiver);
+  });
   if (accepted) window.setCaption(kStatusLabel, kLoadedText);
+  record.lap(ReadRecord::kSpeak);
+  record.speechFailure = accepted ? "" : voiced ? "speech refused" : "no voice";
+  // Characters of the UTF-8 text: every byte but the continuation bytes.
+  if (readLogOn())
+    record.chars =
+        std::count_if(spoken.begin(), spoken.end(), [](char c) { return (c & 0xC0) != 0x80; });
   return accepted;
 }
 
@@ -168,7 +247,8 @@ bool WaitForReadAloudRuns(std::chrono::milliseconds limit) {
 
 std::int32_t SpeakAndReport(std::string_view questionText) {
   WindowLayer& window = *services().window;
-  if (speakQuestion(window, questionText)) return 1;
+  ReadRecord unlogged;
+  if (speakQuestion(window, questionText, unlogged)) return 1;
   reportFailure(window);
   return 0;
 }
@@ -184,7 +264,9 @@ std::int32_t ReadAloud() {
   }
   WindowLayer& window = *services().window;
   bool accepted = false;
+  ReadRecord record;
   for (;;) {
+    record = ReadRecord();
     std::uint64_t serving = 0;
     {
       std::lock_guard lock(asked.mutex);
@@ -197,17 +279,21 @@ std::int32_t ReadAloud() {
     WebPage page;
     speaker().with([](TextToSpeech& s) { s.pause(); });
     speaker().with([](TextToSpeech& s) { s.reset(); });
+    record.lap(ReadRecord::kReset);
     if (superseded()) continue;
     page.attach(window.windowHandle(kBrowser));
-    const std::string questionText = page.divInnerHtml("title", 1);
+    const std::string questionText = page.divInnerHtml("title", 1, &record.search);
+    record.lap(ReadRecord::kPage);
     if (superseded()) continue;
-    accepted = speakQuestion(window, questionText);
+    accepted = speakQuestion(window, questionText, record);
     std::lock_guard lock(asked.mutex);
     if (asked.asked == serving) {
       asked.serving = false;
       break;
     }
   }
+  // Collapsed requests, served by this run, have no line of their own.
+  record.write();
   // After the run has stopped serving: a box the user leaves open holds up
   // no later read.
   if (accepted) return 1;

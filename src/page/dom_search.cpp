@@ -40,8 +40,8 @@ std::int32_t nextOrdinal(std::int32_t ordinal) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(ordinal) + 1u);
 }
 
-constexpr std::array<std::string_view, 5> kMatchedProperties = {"className", "innerText", "name",
-                                                                "id", "title"};
+// The last of kMatchedBy is the ordinal rule, not a property.
+constexpr std::uint8_t kByOrdinal = kMatchedBy.size() - 1;
 
 }  // namespace
 
@@ -77,7 +77,7 @@ std::int64_t keyNumber(std::string_view key) {
 }
 
 ObjectRef findDivElement(AutomationObject* document, std::string_view key, std::int32_t skip,
-                         std::int32_t& ordinal) {
+                         std::int32_t& ordinal, SearchTrace* trace) {
   ObjectRef divs;
   if (document != nullptr) {
     // Each intermediate reference goes as soon as the next one is obtained.
@@ -93,36 +93,51 @@ ObjectRef findDivElement(AutomationObject* document, std::string_view key, std::
   const std::int64_t count = divs ? countFromLength(divs->getNumber("length")) : 0;
 
   ObjectRef element;
-  for (std::int64_t i = 1; i <= count; ++i) {
+  std::int64_t i = 1;
+  const auto selected = [&](std::uint8_t by) {
+    if (trace != nullptr) {
+      const auto at = static_cast<std::int32_t>(i);
+      *trace = {at, at, by, SearchTrace::kFound};
+    }
+    return element;
+  };
+  for (; i <= count; ++i) {
     element.reset();
     element = divs->call("item", static_cast<double>(i - 1));
     ordinal = nextOrdinal(ordinal);
 
-    bool matched = false;
-    for (const std::string_view property : kMatchedProperties) {
-      const std::string value = element ? element->getText(property) : std::string();
+    std::uint8_t matched = kByOrdinal;
+    for (std::uint8_t by = 0; by < kByOrdinal; ++by) {
+      const std::string value = element ? element->getText(kMatchedBy[by]) : std::string();
       if (textEquals(value, key)) {
-        matched = true;
+        matched = by;
         break;
       }
     }
-    if (matched) {
+    if (matched != kByOrdinal) {
       if (skip > 0) {
         --skip;
         continue;
       }
-      return element;
+      return selected(matched);
     }
-    if (ordinal == keyValue) return element;
+    if (ordinal == keyValue) return selected(kByOrdinal);
   }
   ordinal = -1;
+  if (trace != nullptr) {
+    *trace = {static_cast<std::int32_t>(count), 0, 0,
+              document != nullptr ? SearchTrace::kNoMatchingDiv : SearchTrace::kNoDocument};
+  }
   return nullptr;
 }
 
-std::string divInnerHtml(AutomationObject* document, std::string_view key, std::int32_t skip) {
+std::string divInnerHtml(AutomationObject* document, std::string_view key, std::int32_t skip,
+                         SearchTrace* trace) {
   std::int32_t ordinal = 0;
-  const ObjectRef element = findDivElement(document, key, skip, ordinal);
-  return element ? element->getText("innerHTML") : std::string();
+  const ObjectRef element = findDivElement(document, key, skip, ordinal, trace);
+  std::string text = element ? element->getText("innerHTML") : std::string();
+  if (element && text.empty() && trace != nullptr) trace->cause = SearchTrace::kEmptyDiv;
+  return text;
 }
 
 }  // namespace zandrel::dom

@@ -3,6 +3,7 @@
 // document is: over remote automation in the program, or next to the page
 // inside the browser engine's own process, so there is exactly one search.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,6 +18,21 @@ namespace zandrel::dom {
 // overflowing, so an absurdly long number simply never equals an ordinal.
 std::int64_t keyNumber(std::string_view key);
 
+// What one search saw, for the program's diagnostic line: small numbers, so
+// that it crosses from the engine's process as it is.
+struct SearchTrace {
+  enum Cause : std::uint8_t { kFound, kNoDocument, kTimedOut, kNoMatchingDiv, kEmptyDiv };
+  std::int32_t visited = 0;  // DIV elements looked at
+  std::int32_t match = 0;    // position of the selected one among them, 0 for none
+  std::uint8_t by = 0;       // what selected it, an index into kMatchedBy
+  std::uint8_t cause = kNoDocument;
+};
+
+// The properties compared with the key, in the order they are read, then the
+// rule that selects by the key's number.
+inline constexpr std::array<std::string_view, 6> kMatchedBy = {"className", "innerText", "name",
+                                                               "id",        "title",     "ordinal"};
+
 // Texts are equal when their bytes are equal: case-sensitive, whole string.
 inline bool textEquals(std::string_view a, std::string_view b) {
   return a == b;
@@ -27,12 +43,14 @@ inline bool textEquals(std::string_view a, std::string_view b) {
 // className, innerText, name, id or title equals `key`, or the element whose
 // 1-based ordinal equals the key's number when none of its properties match.
 // `ordinal` grows by one per element visited; -1 when nothing is selected.
-// An empty document or any failing read yields an empty reference.
+// An empty document or any failing read yields an empty reference. A given
+// trace receives what the search saw.
 ObjectRef findDivElement(AutomationObject* document, std::string_view key, std::int32_t skip,
-                         std::int32_t& ordinal);
+                         std::int32_t& ordinal, SearchTrace* trace = nullptr);
 
 // The inner HTML of the element findDivElement selects (ordinal starting at
 // 0), or the empty text.
-std::string divInnerHtml(AutomationObject* document, std::string_view key, std::int32_t skip);
+std::string divInnerHtml(AutomationObject* document, std::string_view key, std::int32_t skip,
+                         SearchTrace* trace = nullptr);
 
 }  // namespace zandrel::dom

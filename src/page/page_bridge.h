@@ -12,6 +12,10 @@
 
 namespace zandrel {
 
+namespace dom {
+struct SearchTrace;
+}
+
 // A page object reached by late binding (a document, a collection, an element).
 // Every failure yields the empty value of the kind asked for.
 class AutomationObject {
@@ -24,8 +28,10 @@ class AutomationObject {
   virtual std::shared_ptr<AutomationObject> call(std::string_view method,
                                                  const Argument& argument) = 0;
   // A document may answer a whole DIV search in one step (the search then runs
-  // next to the page instead of one round trip per read). nullopt: not offered.
-  virtual std::optional<std::string> divInnerHtml(std::string_view /*key*/, int /*skip*/) {
+  // next to the page instead of one round trip per read), telling the trace
+  // what it saw. nullopt: not offered.
+  virtual std::optional<std::string> divInnerHtml(std::string_view /*key*/, int /*skip*/,
+                                                  dom::SearchTrace& /*trace*/) {
     return std::nullopt;
   }
 };

@@ -13,13 +13,14 @@ inline constexpr char kDocumentReplyType[] = "(bt)";
 
 // Program → extension: the inner HTML of the DIV the key selects. Parameters
 // "(tayi)": the document identity from kDocumentQuery, the key's bytes, skip.
-// Reply "(ay)": the text's bytes, empty when nothing is selected, when the
-// document is no longer the one asked about, or when time ran out.
+// Reply "(ayiiyy)": the text's bytes, empty when nothing is selected, when the
+// document is no longer the one asked about, or when time ran out; then what
+// the search saw (dom::SearchTrace: visited, match, by, cause).
 inline constexpr char kDivInnerHtml[] = "zandrel.div-inner-html";
 inline constexpr char kDivInnerHtmlType[] = "(tayi)";
 inline constexpr char kDivInnerHtmlFormat[] = "(t@ayi)";  // built from a byte-array variant
-inline constexpr char kDivInnerHtmlReplyType[] = "(ay)";
-inline constexpr char kDivInnerHtmlReplyFormat[] = "(@ay)";
+inline constexpr char kDivInnerHtmlReplyType[] = "(ayiiyy)";
+inline constexpr char kDivInnerHtmlReplyFormat[] = "(@ayiiyy)";
 
 // How long the extension itself searches before it answers with nothing; a
 // little less than the program waits, so the answer still arrives in time.

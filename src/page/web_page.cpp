@@ -1,6 +1,5 @@
 #include "page/web_page.h"
 
-#include "page/dom_search.h"
 #include "runtime/services.h"
 
 namespace zandrel {
@@ -79,15 +78,16 @@ ObjectRef WebPage::findDivElement(std::string_view key, std::int32_t skip, std::
   return dom::findDivElement(doc_.get(), key, skip, ordinal);
 }
 
-std::string WebPage::divInnerHtml(std::string_view key, std::int32_t skip) {
+std::string WebPage::divInnerHtml(std::string_view key, std::int32_t skip,
+                                  dom::SearchTrace* trace) {
   // A document that can run the search next to the page answers in one step;
   // it runs the very same search as below.
   if (doc_ != nullptr) {
-    if (std::optional<std::string> text = doc_->divInnerHtml(key, skip)) return std::move(*text);
+    dom::SearchTrace seen;
+    if (std::optional<std::string> text = doc_->divInnerHtml(key, skip, trace ? *trace : seen))
+      return std::move(*text);
   }
-  std::int32_t ordinal = 0;
-  const ObjectRef element = findDivElement(key, skip, ordinal);
-  return element != nullptr ? element->getText("innerHTML") : std::string();
+  return dom::divInnerHtml(doc_.get(), key, skip, trace);
 }
 
 }  // namespace zandrel

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "page/dom_search.h"
 #include "page/page_bridge.h"
 
 namespace zandrel {
@@ -28,7 +29,9 @@ class WebPage {
   virtual WindowHandle findServerWindow(WindowHandle parent);
   virtual bool documentFromWindow(WindowHandle window, ObjectRef& target);
   virtual ObjectRef findDivElement(std::string_view key, std::int32_t skip, std::int32_t& ordinal);
-  virtual std::string divInnerHtml(std::string_view key, std::int32_t skip);
+  // A given trace receives what the search saw, wherever it ran.
+  virtual std::string divInnerHtml(std::string_view key, std::int32_t skip,
+                                   dom::SearchTrace* trace = nullptr);
 
  private:
   explicit WebPage(PageBridge* bridge);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "page/dom_search.h"
 #include "page/gobject_ptr_gtk.h"
 #include "page/page_messages_gtk.h"
 #include "runtime/window_layer_dispatch_gtk.h"
@@ -192,15 +193,19 @@ class RemoteDocument : public AutomationObject {
   ObjectRef getObject(std::string_view) override { return nullptr; }
   ObjectRef call(std::string_view, const Argument&) override { return nullptr; }
 
-  std::optional<std::string> divInnerHtml(std::string_view key, int skip) override {
+  std::optional<std::string> divInnerHtml(std::string_view key, int skip,
+                                          dom::SearchTrace& trace) override {
     GVariant* keyBytes = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, key.data(), key.size(), 1);
     const SharedVariant reply =
         ask(ui_, view_, msg::kDivInnerHtml,
             share(g_variant_new(msg::kDivInnerHtmlFormat, identity_, keyBytes, skip)),
             Clock::now() + std::chrono::milliseconds(kReadTimeoutMs));
     if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE(msg::kDivInnerHtmlReplyType))) {
+      trace.cause = dom::SearchTrace::kTimedOut;
       return std::string();
     }
+    g_variant_get(reply.get(), msg::kDivInnerHtmlReplyType, nullptr, &trace.visited, &trace.match,
+                  &trace.by, &trace.cause);
     const glib::Variant text(g_variant_get_child_value(reply.get(), 0));
     gsize size = 0;
     const auto* data =

@@ -53,7 +53,8 @@ class FakeDom::Ref : public AutomationObject {
     auto* node = std::get_if<std::shared_ptr<FakeNode>>(&value);
     return node != nullptr ? dom_.ref(std::move(*node)) : nullptr;
   }
-  std::optional<std::string> divInnerHtml(std::string_view key, int skip) override {
+  std::optional<std::string> divInnerHtml(std::string_view key, int skip,
+                                          dom::SearchTrace&) override {
     if (!node_->fastDivInnerHtml) return std::nullopt;
     log("divInnerHtml");
     return node_->fastDivInnerHtml(key, skip);

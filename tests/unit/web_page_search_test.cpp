@@ -2,6 +2,7 @@
 // read, how failures turn into empty values, and that no reference leaks.
 
 #include <limits>
+#include <tuple>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -284,6 +285,29 @@ TEST_F(WebPageSearchTest, IntermediateReferencesGoAsSoonAsTheNextIsObtained) {
   EXPECT_EQ(dom.liveRefs(), 1);
   page.releaseDocument();
   EXPECT_EQ(dom.liveRefs(), 0);
+}
+
+// What the program's diagnostic line is made of: how far the search went,
+// which element it chose and why, or why it chose none.
+TEST_F(WebPageSearchTest, TheTraceSaysWhatTheSearchSawAndWhyItFoundNothing) {
+  using Trace = dom::SearchTrace;
+  auto traced = [&](std::string_view key, int skip) {
+    Trace trace;
+    const std::string text = page.divInnerHtml(key, skip, &trace);
+    return std::tuple(text, trace.visited, trace.match,
+                      trace.cause == Trace::kFound ? dom::kMatchedBy.at(trace.by) : "-",
+                      static_cast<int>(trace.cause));
+  };
+  auto blank = dom.div("blank", "title");
+  blank->properties["innerHTML"] = "";
+  pageWith({dom.div("menu", "nav"), dom.div("first", "title"), dom.div("other", "answer"),
+            dom.div("question", "x", "", "", "title"), blank});
+  EXPECT_EQ(traced("title", 1), std::tuple("<b>question</b>", 4, 4, "id", Trace::kFound));
+  EXPECT_EQ(traced("3", 0), std::tuple("<b>other</b>", 3, 3, "ordinal", Trace::kFound));
+  EXPECT_EQ(traced("title", 2), std::tuple("", 5, 5, "-", Trace::kEmptyDiv));
+  EXPECT_EQ(traced("title", 3), std::tuple("", 5, 0, "-", Trace::kNoMatchingDiv));
+  page.releaseDocument();
+  EXPECT_EQ(traced("title", 1), std::tuple("", 0, 0, "-", Trace::kNoDocument));
 }
 
 TEST_F(WebPageSearchTest, ADocumentThatSearchesItselfAnswersInOneStep) {

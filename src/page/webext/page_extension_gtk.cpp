@@ -135,7 +135,8 @@ JSGlobalContextRef searchContextOf(WebKitFrame* frame) {
 #pragma GCC diagnostic pop
 }
 
-std::string searchDivInnerHtml(WebKitWebPage* page, std::string_view key, std::int32_t skip) {
+std::string searchDivInnerHtml(WebKitWebPage* page, std::string_view key, std::int32_t skip,
+                               dom::SearchTrace& trace) {
   WebKitFrame* frame = mainFrameOf(page);
   if (frame == nullptr) return {};
   JSGlobalContextRef context = searchContextOf(frame);
@@ -152,15 +153,18 @@ std::string searchDivInnerHtml(WebKitWebPage* page, std::string_view key, std::i
   JSValueRef documentValue = JSObjectGetProperty(context, JSContextGetGlobalObject(context),
                                                  scope->name("document"), &exception);
   const ObjectRef document = exception != nullptr ? nullptr : JscObject::wrap(scope, documentValue);
-  std::string text = dom::divInnerHtml(document.get(), key, skip);
+  std::string text = dom::divInnerHtml(document.get(), key, skip, &trace);
   // Reads past the deadline were empty: whatever the search made of them is
   // not an answer.
-  return scope->deadline().passed() ? std::string() : text;
+  if (!scope->deadline().passed()) return text;
+  trace.cause = dom::SearchTrace::kTimedOut;
+  return {};
 }
 
 void answerDivInnerHtml(WebKitWebPage* page, WebKitUserMessage* message) {
   GVariant* parameters = webkit_user_message_get_parameters(message);
   std::string text;
+  dom::SearchTrace trace;
   if (parameters != nullptr &&
       g_variant_is_of_type(parameters, G_VARIANT_TYPE(msg::kDivInnerHtmlType))) {
     guint64 document = 0;
@@ -172,10 +176,12 @@ void answerDivInnerHtml(WebKitWebPage* page, WebKitUserMessage* message) {
     const auto* bytes =
         static_cast<const char*>(g_variant_get_fixed_array(key.get(), &size, sizeof(char)));
     if (document == currentDocument(page)) {
-      text = searchDivInnerHtml(page, std::string_view(bytes != nullptr ? bytes : "", size), skip);
+      text = searchDivInnerHtml(page, std::string_view(bytes != nullptr ? bytes : "", size), skip,
+                                trace);
     }
   }
-  reply(message, g_variant_new(msg::kDivInnerHtmlReplyFormat, bytesVariant(text)));
+  reply(message, g_variant_new(msg::kDivInnerHtmlReplyFormat, bytesVariant(text), trace.visited,
+                               trace.match, trace.by, trace.cause));
 }
 
 gboolean onUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {

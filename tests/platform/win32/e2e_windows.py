@@ -16,6 +16,7 @@ chosen), once with one that refuses (the failure box from F1 and the menu).
 
 import json
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -212,8 +213,9 @@ def start(log, refuse):
                ZANDREL_STANDIN_VOICE_SPEAK_MS=str(SPEAK_MS),
                ZANDREL_STANDIN_VOICE_REFUSE="1" if refuse else "0")
     step(f"starting {os.path.basename(EXE)} with a voice that {'refuses' if refuse else 'speaks'}")
-    return subprocess.Popen(["wine", EXE], env=env, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
+    env["ZANDREL_LOG"] = "1"
+    with open(log + ".stderr", "wb") as err:
+        return subprocess.Popen(["wine", EXE], env=env, stdout=subprocess.DEVNULL, stderr=err)
 
 
 def main():
@@ -317,6 +319,11 @@ def test_window_and_speech(app, log):
                       and probe("child", CAPTION, LOADED_TEXT))
     check((status["left"], status["top"]) == STATUS_LABEL_AT, f"加载完毕 shown in {status}")
     step(f"语音播报: Speak(\"\", SPF_ASYNC | SPF_IS_NOT_XML); 透明标签1 says {LOADED_TEXT}")
+    # ZANDREL_LOG=1: the read says why it found nothing (Wine has no page).
+    line = wait_for("the read's log line", lambda: re.search(
+        r"^zandrel: read failed: no document .* divs=0 match=none chars=0\r?$",
+        open(log.path + ".stderr", encoding="utf-8", errors="replace").read(), re.M))
+    step(f"ZANDREL_LOG=1 logged {line.group(0).strip()!r}")
 
     # F1, and F1 again while that text is still being spoken.
     xdotool("windowfocus", "--sync", wid)
