@@ -17,10 +17,6 @@
 #include "runtime/spoken_text.h"
 #include "runtime/window_layer.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace zandrel {
 namespace {
 
@@ -85,22 +81,9 @@ void reportFailure(WindowLayer& window) {
   failureBoxOpen = false;
 }
 
-// ZANDREL_LOG=1: one line per read on standard error, with the time of each
-// stage and what the page search saw, so that a read of nothing says why.
-// Read once; when off nothing is timed and nothing is written.
+// The environment is read once; a running program does not change it.
 bool readLogOn() {
-  static const bool on = [] {
-    const char* value = std::getenv("ZANDREL_LOG");
-    bool wanted = value != nullptr && std::string_view(value) == "1";
-#ifdef _WIN32
-    // A windowed program started from a console has no usable standard error
-    // of its own (none redirected); the console it was started from shows the lines.
-    if (wanted && GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_UNKNOWN &&
-        AttachConsole(ATTACH_PARENT_PROCESS))
-      wanted = std::freopen("CONOUT$", "w", stderr) != nullptr;
-#endif
-    return wanted;
-  }();
+  static const bool on = ReadLogRequested();
   return on;
 }
 
@@ -243,6 +226,11 @@ int ReadAloudRunsInProgress() {
 bool WaitForReadAloudRuns(std::chrono::milliseconds limit) {
   std::unique_lock lock(runs().mutex);
   return runs().ended.wait_for(lock, limit, [] { return runs().running == 0; });
+}
+
+bool ReadLogRequested() {
+  const char* value = std::getenv("ZANDREL_LOG");
+  return value != nullptr && std::string_view(value) == "1";
 }
 
 std::int32_t SpeakAndReport(std::string_view questionText) {

@@ -24,6 +24,11 @@ std::int32_t SpeakAndReport(std::string_view questionText);
 void OnReadAloudMenu();
 void OnReadAloudHotkey(std::int32_t id);
 
+// ZANDREL_LOG=1 in the environment: each read writes one line to standard
+// error with the time of each stage and what the page search saw, so a read
+// of nothing says why. Read once; when off, nothing is timed or written.
+bool ReadLogRequested();
+
 // The process-wide speaker. Every operation on it runs under one lock, one
 // operation at a time — never across a page read, whose calls the UI thread
 // serves. After release at the end of the program, operations are refused
