@@ -32,7 +32,8 @@ int FakeWindowLayer::messageLoop() {
 }
 
 void FakeWindowLayer::endProgram(int exitCode) {
-  exitCode_ = exitCode;
+  // As on every platform: the first request's code stands.
+  if (!ending_) exitCode_ = exitCode;
   ending_ = true;
 }
 
