@@ -162,6 +162,8 @@ def body(checks):
         desk.activate_menu(frame, "菜单", "科目四全真模拟考试")
         wait_until(lambda: desk.outer_geometry(wid)[3] == 555, 5, what="height 555")
         checks.check(time.monotonic() - t < 3, "the window still answers the menu at once")
+        checks.check("zandrel: read" not in desk.program_log(),
+                     "without ZANDREL_LOG the reads write nothing")
         desk.activate_menu(frame, "菜单", "退出软件")
         checks.equal(desk.program_exit(), 0, "退出软件 after all that: exit code 0")
 
