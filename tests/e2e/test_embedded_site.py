@@ -91,7 +91,12 @@ def find_text(desk, frame, text):
     def walk(node, depth):
         if node is None or depth > 60:
             return
-        value = desk.text_of(node)
+        try:
+            value = desk.text_of(node)
+        except Exception:
+            # A node of a web process that has just been replaced (WebKit may
+            # swap processes on a navigation): the next walk sees the new one.
+            return
         if value and text in value:
             found.append(node)
         try:
