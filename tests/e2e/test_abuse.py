@@ -52,14 +52,15 @@ PLAIN = PAGE % ("'%s'" % ("驾驶机动车在高速公路上遇到浓雾天气�
                           "示廓灯和前后位灯，降低车速，与前车保持足够的安全距离。" * 3))
 
 
-class SilentService:
-    """Accepts speech-dispatcher connections and never answers any of them."""
+class UnixListener:
+    """A speech-dispatcher socket of the test's own; each connection goes to
+    connected() on a thread of its own."""
 
     def __init__(self, path):
+        self.connections = []
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.sock.bind(path)
         self.sock.listen(64)
-        self.connections = []
         threading.Thread(target=self._accept, daemon=True).start()
 
     def _accept(self):
@@ -69,6 +70,7 @@ class SilentService:
             except OSError:
                 return
             self.connections.append(conn)
+            self.connected(conn)
 
     def close(self):
         self.sock.close()
@@ -76,7 +78,14 @@ class SilentService:
             conn.close()
 
 
-class StrayEventProxy:
+class SilentService(UnixListener):
+    """Accepts speech-dispatcher connections and never answers any of them."""
+
+    def connected(self, conn):
+        pass
+
+
+class StrayEventProxy(UnixListener):
     """Passes connections on to speech-dispatcher, and does what the daemon
     itself does now and then: a closed connection's late event (7xx) arrives
     on a new connection that got its file descriptor, here ahead of the
@@ -87,24 +96,16 @@ class StrayEventProxy:
     def __init__(self, path, target):
         self.target = target
         self.injected = 0
-        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        self.sock.bind(path)
-        self.sock.listen(64)
-        threading.Thread(target=self._accept, daemon=True).start()
+        super().__init__(path)
 
-    def _accept(self):
-        while True:
-            try:
-                client, _ = self.sock.accept()
-            except OSError:
-                return
-            server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-            server.connect(self.target)
-            state = {"stray": False}
-            threading.Thread(target=self._pump, args=(client, server, state, True),
-                             daemon=True).start()
-            threading.Thread(target=self._pump, args=(server, client, state, False),
-                             daemon=True).start()
+    def connected(self, client):
+        server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        server.connect(self.target)
+        state = {"stray": False}
+        threading.Thread(target=self._pump, args=(client, server, state, True),
+                         daemon=True).start()
+        threading.Thread(target=self._pump, args=(server, client, state, False),
+                         daemon=True).start()
 
     def _pump(self, source, sink, state, from_client):
         first = True
@@ -125,9 +126,6 @@ class StrayEventProxy:
         for s in (source, sink):
             with contextlib.suppress(OSError):
                 s.shutdown(socket.SHUT_RDWR)
-
-    def close(self):
-        self.sock.close()
 
 
 def longest_mark_run(text):
