@@ -15,10 +15,18 @@ ensure_setup() {
   fi
 }
 
+# Rebuilds of several trees (Release, sanitizers, Windows) share one compiler
+# cache when ccache is installed; without it the build is the same, only slower.
+compiler_cache_args() {
+  command -v ccache >/dev/null &&
+    echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"
+  return 0
+}
+
 build_linux() {
   local dir=$1; shift
   say "configuring $dir"
-  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 ||
+  cmake -S "$ROOT" -B "$dir" -G Ninja $(compiler_cache_args) "$@" >"$dir.configure.log" 2>&1 ||
     { cat "$dir.configure.log" >&2; fail "cmake could not configure $dir (see above)"; }
   say "building $dir${BUILD_TARGETS:+ ($BUILD_TARGETS)}"
   local targets=()
