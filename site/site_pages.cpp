@@ -105,8 +105,10 @@ std::string questionHead(const Question& question, std::string_view lead, bool d
   markup += "　" + question.markup + "</p>";
   if (const SiteImage* image = findSiteImage(question.image)) {
     // The description is text of the DIV, seen and read aloud; the drawing
-    // itself has no alt text, so the description is not read twice.
-    markup += "<img src=\"" + imagePath(image->name) + "\" alt=\"\" width=\"140\" height=\"140\">";
+    // itself has no alt text and is hidden from screen readers (which would
+    // otherwise read the letters drawn in it), so nothing is read twice.
+    markup += "<img src=\"" + imagePath(image->name) +
+              "\" alt=\"\" aria-hidden=\"true\" width=\"140\" height=\"140\">";
     markup += "<p class=\"figure\">（" + escapeHtml(image->altText) + "）</p>";
   }
   return markup;
