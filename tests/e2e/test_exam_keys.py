@@ -60,7 +60,7 @@ def take_exam(checks, desk, frame, voice, keys, host, name):
     checks.check(back[0].startswith("第%d题" % total), "%s: Esc keeps the exam" % name)
     checks.check(any("已答 2 题" in t for t in desk.page_texts(frame)),
                  "%s: the answers are kept" % name)
-    checks.check("POST /score/" not in desk.site_log().split(host)[-1],
+    checks.check("%s POST /score/" % host not in desk.site_log(),
                  "%s: nothing was handed in" % name)
 
     keys.press("Return")
