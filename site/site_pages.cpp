@@ -146,7 +146,6 @@ constexpr std::string_view PanelStyle =
 #buttons button[disabled]{color:#a0a8b2;cursor:default}
 #buttons .right{position:absolute;right:0;top:0;margin-right:0}
 #tips{position:absolute;left:24px;top:446px;width:902px;height:40px;border-top:1px dashed #d3dce6;color:#55606d;font-size:14px;line-height:40px;white-space:nowrap;overflow:hidden}
-#question .review{font-size:18px;line-height:26px}
 #question .choice.right{background:#e3f4e6}
 #question .choice.wrong{background:#fbe3e4}
 #question .answer{font-size:17px;line-height:26px;font-weight:bold;margin-top:2px}

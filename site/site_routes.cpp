@@ -203,7 +203,7 @@ void SiteRoutes::serveScore(const SiteRequest& request, SiteResponse& response) 
           sitting.started + std::chrono::minutes(examFormat(subject_).minutes) + HandInGrace;
       if (now < deadline) {
         serveNotice(response, "模拟考试成绩",
-                    "这场考试还没有交卷。请回到考试页面交卷，或开始新的考试。");
+                    "这场考试还没有交卷，还没有成绩。");
         return;
       }
       // The time ran out long ago and no hand-in came: the exam hands itself in.
