@@ -202,8 +202,7 @@ void SiteRoutes::serveScore(const SiteRequest& request, SiteResponse& response) 
       const auto deadline =
           sitting.started + std::chrono::minutes(examFormat(subject_).minutes) + HandInGrace;
       if (now < deadline) {
-        serveNotice(response, "模拟考试成绩",
-                    "这场考试还没有交卷，还没有成绩。");
+        serveNotice(response, "模拟考试成绩", "这场考试还没有交卷，还没有成绩。");
         return;
       }
       // The time ran out long ago and no hand-in came: the exam hands itself in.
