@@ -572,10 +572,15 @@ std::string renderErrorPage(int status) {
       break;
   }
   const std::string heading = std::to_string(status) + " " + std::string(what);
-  std::string page = pageStart(heading, "");
+  std::string page = pageStart(heading, PanelStyle);
   page += "<div id=\"column\">\n" +
-          banner(escapeHtml(heading) + " · <a href=\"/kaoshi/\">返回模拟考试</a>") + "</div>\n";
-  page += "</body>\n</html>\n";
+          banner(escapeHtml(heading) + " · <a href=\"/kaoshi/\">返回模拟考试</a>");
+  // In the cut-out too, but with no DIV the program would read: an error
+  // page has no question.
+  page += "<div id=\"panel\">\n<div id=\"exam-header\">Zandrel 本地模拟考场</div>\n";
+  page += "<div id=\"question\"><p class=\"notice\">" + escapeHtml(heading) +
+          "</p><p class=\"hint\"><a href=\"/kaoshi/\">返回模拟考试</a></p></div>\n";
+  page += "</div>\n</div>\n</body>\n</html>\n";
   return page;
 }
 
