@@ -2,7 +2,8 @@
 # the same rules):
 #   bin/zandrel                                   the program
 #   lib/zandrel/webext/zandrel-webext.so          its extension in WebKit's web process
-#   share/zandrel/questions.tsv                   the exam site's question bank
+#   share/doc/zandrel/questions.tsv               the question bank built into the program,
+#                                                 as the model of a bank of one's own
 #   share/applications/<id>.desktop               the menu entry
 #   share/metainfo/<id>.metainfo.xml              the software centres' description
 #   share/icons/hicolor/*/apps/<id>.{svg,png}     the icon
@@ -15,7 +16,9 @@ set(ZANDREL_APP_ID org.zandrel.Zandrel)
 
 install(TARGETS zandrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS zandrel-webext LIBRARY DESTINATION ${ZANDREL_WEBEXT_INSTALL_DIR})
-install(FILES site/questions.tsv DESTINATION ${CMAKE_INSTALL_DATADIR}/zandrel)
+# The program carries its bank; share/zandrel/questions.tsv, where a bank of
+# one's own may go, is left to the administrator.
+install(FILES site/questions.tsv DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES data/linux/${ZANDREL_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES data/linux/${ZANDREL_APP_ID}.metainfo.xml

@@ -26,19 +26,16 @@ constexpr const char* Program = "zandrel-site";
 
 constexpr const char* QuestionsFileName = "questions.tsv";
 
-// The data file next to the program; in a build tree without one, the
-// source tree's (Linux only: a packaged Windows program has its own copy).
-std::string defaultQuestionsFile() {
+// A data file next to the program (a teacher's own bank) replaces the bank
+// built into it.
+std::string questionsFileBesideProgram() {
   const std::string folder = programFolder();
   const std::string nextToProgram = folder.empty()
                                         ? std::string(QuestionsFileName)
                                         : utf8FromPath(pathFromUtf8(folder) / QuestionsFileName);
-#ifdef ZANDREL_SITE_SOURCE_QUESTIONS
   std::error_code error;
-  if (!std::filesystem::exists(pathFromUtf8(nextToProgram), error))
-    return ZANDREL_SITE_SOURCE_QUESTIONS;
-#endif
-  return nextToProgram;
+  return std::filesystem::exists(pathFromUtf8(nextToProgram), error) ? nextToProgram
+                                                                     : std::string();
 }
 
 // Both hosts' worker threads log; a line is written and flushed whole, so a
@@ -78,9 +75,12 @@ int run(const std::vector<std::string>& args) {
   }
 
   const std::string questionsFile =
-      options->questionsFile.empty() ? defaultQuestionsFile() : options->questionsFile;
-  const auto bank = loadQuestionBank(
-      questionsFile, [](std::string_view name) { return findSiteImage(name) != nullptr; }, error);
+      options->questionsFile.empty() ? questionsFileBesideProgram() : options->questionsFile;
+  const auto knownImage = [](std::string_view name) { return findSiteImage(name) != nullptr; };
+  const auto bank = questionsFile.empty()
+                        ? parseQuestionBank(builtInQuestionBankText(), "questions.tsv (built in)",
+                                            knownImage, error)
+                        : loadQuestionBank(questionsFile, knownImage, error);
   if (!bank) return fail(error);
 
   // Before any thread starts (see StopRequest).
@@ -100,7 +100,8 @@ int run(const std::vector<std::string>& args) {
   for (Host& host : hosts) {
     std::vector<Question> exam = questionsOf(*bank, host.subject);
     if (exam.empty()) {
-      return fail(questionsFile + ": no questions for " +
+      return fail((questionsFile.empty() ? std::string("the built-in bank") : questionsFile) +
+                  ": no questions for " +
                   std::string(host.subject == Subject::One ? "科目一" : "科目四"));
     }
     host.server = std::make_unique<SiteServer>(host.subject, std::move(exam), sink);

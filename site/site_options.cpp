@@ -126,7 +126,7 @@ std::string usageText(const Options& defaults) {
          ")\n"
          "                        port 0 takes any free port; the ready line names it\n"
          "  --questions FILE      question data file (default: questions.tsv next to the\n"
-         "                        program, else the one in the source tree)\n"
+         "                        program, else the bank built into it)\n"
          "  -h, --help            show this text\n"
          "\n"
          "Each request is logged to standard output as one line:\n"

@@ -48,7 +48,20 @@ std::string cookieValue(const SiteRequest& request, std::string_view name) {
   return {};
 }
 
+std::mutex bankFaultMutex;
+std::string bankFaultText;
+
+std::string bankFault() {
+  const std::lock_guard<std::mutex> lock(bankFaultMutex);
+  return bankFaultText.empty() ? std::string("题库中没有本科目的题目") : bankFaultText;
+}
+
 }  // namespace
+
+void setBankFault(std::string fault) {
+  const std::lock_guard<std::mutex> lock(bankFaultMutex);
+  bankFaultText = std::move(fault);
+}
 
 std::vector<std::string> SiteRequest::headerValues(std::string_view name) const {
   std::vector<std::string> values;
@@ -72,13 +85,13 @@ std::string SiteRequest::param(std::string_view name) const {
   return {};
 }
 
-SiteRoutes::SiteRoutes(Subject subject, std::vector<Question> exam)
+SiteRoutes::SiteRoutes(Subject subject, std::vector<Question> bank)
     : subject_(subject),
-      exam_(std::move(exam)),
+      bank_(std::move(bank)),
       cookieName_(subject == Subject::One ? "zandrel-k1" : "zandrel-k4"),
-      examPage_(renderExamPage(subject_, exam_)) {
-  table_.push_back({"GET", "/kaoshi/", [this](const SiteRequest&, SiteResponse& response) {
-                      sendPage(response, examPage_);
+      random_((static_cast<std::uint64_t>(randomDevice_()) << 32) ^ randomDevice_()) {
+  table_.push_back({"GET", "/kaoshi/", [this](const SiteRequest& request, SiteResponse& response) {
+                      serveExam(request, response);
                     }});
   table_.push_back({"GET", "/score/", [this](const SiteRequest& request, SiteResponse& response) {
                       serveScore(request, response);
@@ -121,27 +134,138 @@ void SiteRoutes::dispatch(const SiteRequest& request, SiteResponse& response) co
   addErrorPage(response);
 }
 
+void SiteRoutes::serveNotice(SiteResponse& response, std::string_view heading,
+                             std::string_view message) {
+  sendPage(response, renderNoticePage(subject_, heading, message));
+}
+
+std::string SiteRoutes::cookieHeader(const std::string& token) const {
+  return cookieName_ + "=" + token + "; Path=/; HttpOnly; SameSite=Lax";
+}
+
+void SiteRoutes::serveExam(const SiteRequest&, SiteResponse& response) {
+  if (bank_.empty()) {
+    serveNotice(
+        response, "题库有误",
+        "题库文件有误，无法开始考试：" + bankFault() + "。请改正题库文件后重新打开本程序。");
+    return;
+  }
+  std::string token;
+  std::vector<const Question*> exam;
+  {
+    const std::lock_guard<std::mutex> lock(sittingsMutex_);
+    const Clock::time_point now = now_();
+    dropExpired(now);
+    for (const std::size_t i : drawExam(bank_, examFormat(subject_), random_))
+      exam.push_back(&bank_[i]);
+    token = newToken();
+    Sitting& sitting = sittings_[token];
+    sitting.exam = exam;
+    sitting.started = now;
+    sittingOrder_.push_back(token);
+    while (sittingOrder_.size() > MaxStoredResults) {
+      sittings_.erase(sittingOrder_.front());
+      sittingOrder_.pop_front();
+    }
+  }
+  // Rendered outside the lock: the questions live as long as the routes.
+  response.headers.emplace_back("Set-Cookie", cookieHeader(token));
+  sendPage(response, renderExamPage(subject_, exam, token));
+}
+
 void SiteRoutes::serveScore(const SiteRequest& request, SiteResponse& response) {
+  if (bank_.empty()) {
+    serveNotice(response, "题库有误", "题库文件有误：" + bankFault() + "。");
+    return;
+  }
+  const std::string token = cookieValue(request, cookieName_);
+  std::vector<const Question*> exam;
+  std::vector<ChoiceSet> given;
   ExamResult result;
-  const bool known = findResult(request, result);
-  sendPage(response, renderScorePage(subject_, known ? &result : nullptr));
+  bool timedOut = false;
+  {
+    const std::lock_guard<std::mutex> lock(sittingsMutex_);
+    const Clock::time_point now = now_();
+    dropExpired(now);
+    const auto found = isToken(token) ? sittings_.find(token) : sittings_.end();
+    if (found == sittings_.end()) {
+      if (token.empty()) {
+        serveNotice(response, "模拟考试成绩", "暂无考试成绩，请先参加模拟考试。");
+      } else {
+        serveNotice(response, "模拟考试成绩",
+                    "这场考试已过期或不存在，成绩已不再保留。请开始新的考试。");
+      }
+      return;
+    }
+    Sitting& sitting = found->second;
+    if (!sitting.handedIn) {
+      const auto deadline =
+          sitting.started + std::chrono::minutes(examFormat(subject_).minutes) + HandInGrace;
+      if (now < deadline) {
+        serveNotice(response, "模拟考试成绩", "这场考试还没有交卷，还没有成绩。");
+        return;
+      }
+      // The time ran out long ago and no hand-in came: the exam hands itself in.
+      sitting.handedIn = true;
+      sitting.timedOut = true;
+      sitting.given.assign(sitting.exam.size(), 0);
+      sitting.result = scoreExam(sitting.exam, sitting.given);
+    }
+    exam = sitting.exam;
+    given = sitting.given;
+    result = sitting.result;
+    timedOut = sitting.timedOut;
+  }
+  sendPage(response, renderScorePage(subject_, exam, given, result, timedOut));
 }
 
 void SiteRoutes::handIn(const SiteRequest& request, SiteResponse& response) {
-  const ExamResult result =
-      scoreExam(exam_, [&](const std::string& id) { return request.param(id); });
-  const std::string token = storeResult(result);
-  response.headers.emplace_back(
-      "Set-Cookie", cookieName_ + "=" + token + "; Path=/score/; HttpOnly; SameSite=Lax");
+  // The page hands in in the background and shows the result only once the
+  // site has taken it; a form sent without the page's script gets the
+  // post/redirect/get answer, so either way the browser ends on exactly
+  // http://host:port/score/ and a reload does not hand in again.
+  const bool background = request.hasHeader("X-Requested-With");
+  std::string token = request.param("sitting");
+  if (!isToken(token)) token = cookieValue(request, cookieName_);
+  bool known = false;
+  {
+    const std::lock_guard<std::mutex> lock(sittingsMutex_);
+    dropExpired(now_());
+    const auto found = isToken(token) ? sittings_.find(token) : sittings_.end();
+    if (found != sittings_.end()) {
+      known = true;
+      Sitting& sitting = found->second;
+      // A second hand-in (a retry whose first attempt did arrive) keeps the first.
+      if (!sitting.handedIn) {
+        sitting.handedIn = true;
+        sitting.given = handedInAnswers(sitting.exam, request.params);
+        sitting.result = scoreExam(sitting.exam, sitting.given);
+      }
+    }
+  }
   response.headers.emplace_back("Cache-Control", "no-store");
-  // Post/redirect/get: the browser ends on exactly http://host:port/score/,
-  // and reloading the result does not hand the exam in again.
-  redirect(response, "/score/", 303);
+  if (!known) {
+    if (background) {
+      response.status = 410;
+      response.contentType = "text/plain; charset=utf-8";
+      response.body = "expired\n";
+    } else {
+      serveNotice(response, "模拟考试成绩",
+                  "这场考试已过期或不存在，答案无法交卷。请开始新的考试。");
+    }
+    return;
+  }
+  response.headers.emplace_back("Set-Cookie", cookieHeader(token));
+  if (background) {
+    response.contentType = "text/plain; charset=utf-8";
+    response.body = "ok\n";
+  } else {
+    redirect(response, "/score/", 303);
+  }
 }
 
-std::string SiteRoutes::storeResult(const ExamResult& result) {
+std::string SiteRoutes::newToken() {
   static constexpr char Hex[] = "0123456789abcdef";
-  const std::lock_guard<std::mutex> lock(resultsMutex_);
   std::string token;
   do {
     token.clear();
@@ -150,24 +274,17 @@ std::string SiteRoutes::storeResult(const ExamResult& result) {
       for (int k = 0; k < 8 && token.size() < TokenLength; ++k, bits >>= 4)
         token += Hex[bits & 0xF];
     }
-  } while (results_.contains(token));
-  results_.emplace(token, result);
-  resultOrder_.push_back(token);
-  while (resultOrder_.size() > MaxStoredResults) {
-    results_.erase(resultOrder_.front());
-    resultOrder_.pop_front();
-  }
+  } while (sittings_.contains(token));
   return token;
 }
 
-bool SiteRoutes::findResult(const SiteRequest& request, ExamResult& result) {
-  const std::string token = cookieValue(request, cookieName_);
-  if (!isToken(token)) return false;
-  const std::lock_guard<std::mutex> lock(resultsMutex_);
-  const auto found = results_.find(token);
-  if (found == results_.end()) return false;
-  result = found->second;
-  return true;
+void SiteRoutes::dropExpired(Clock::time_point now) {
+  while (!sittingOrder_.empty()) {
+    const auto found = sittings_.find(sittingOrder_.front());
+    if (found != sittings_.end() && now - found->second.started < SittingLifetime) return;
+    if (found != sittings_.end()) sittings_.erase(found);
+    sittingOrder_.pop_front();
+  }
 }
 
 int missingLengthStatus(const SiteRequest& request) {

@@ -3,11 +3,9 @@
 ; %LOCALAPPDATA%\Programs\Zandrel, with a Start-menu shortcut, an uninstaller
 ; and the entry that Settings > Apps lists. Defines given by the build:
 ;   VERSION  the program's version (x.y.z)
-;   STAGE    the folder with the stripped zandrel.exe and questions.tsv
+;   STAGE    the folder with the stripped zandrel.exe
 ;   ICON     zandrel.ico
 ;   OUTFILE  where the installer is written
-;   QUESTIONS  set when STAGE holds questions.tsv (builds for the local exam
-;              site; a build for an online site has none)
 
 Unicode true
 ; zandrel.exe is a 64-bit program; a 64-bit installer also runs where no
@@ -68,10 +66,9 @@ Section "Zandrel" SecMain
   SetShellVarContext current
   SetOutPath "$INSTDIR"
   File "${STAGE}\zandrel.exe"
-  !ifdef QUESTIONS
-    ; The exam site inside the program reads its questions from here.
-    File "${STAGE}\questions.tsv"
-  !endif
+  ; The question bank is built into zandrel.exe. An earlier version's copy of
+  ; it beside the program would replace the newer bank, so it goes.
+  Delete "$INSTDIR\questions.tsv"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateShortcut "${SHORTCUT}" "$INSTDIR\zandrel.exe" "" "$INSTDIR\zandrel.exe" 0

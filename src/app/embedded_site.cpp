@@ -29,26 +29,33 @@ EmbeddedSite::EmbeddedSite(const std::vector<Host>& hosts,
                            const std::vector<std::string>& questionFiles) {
   if (hosts.empty()) return;
   keepRunningOnDroppedConnections();
+  // A teacher's own bank, where one lies, replaces the built-in one. A bank
+  // with a fault is not served in part: the pages say what is wrong.
+  const auto knownImage = [](std::string_view name) {
+    return site::findSiteImage(name) != nullptr;
+  };
   std::optional<std::vector<site::Question>> bank;
-  std::string errors;
+  std::string error;
+  bool fromFile = false;
   for (const std::string& file : questionFiles) {
-    std::string error;
-    bank = site::loadQuestionBank(
-        file, [](std::string_view name) { return site::findSiteImage(name) != nullptr; }, error);
-    if (bank) break;
-    errors += (errors.empty() ? "" : "; ") + error;
+    std::error_code missing;
+    if (!std::filesystem::exists(site::pathFromUtf8(file), missing)) continue;
+    bank = site::loadQuestionBank(file, knownImage, error);
+    fromFile = true;
+    break;
   }
+  if (!fromFile)
+    bank = site::parseQuestionBank(site::builtInQuestionBankText(), "questions.tsv (built in)",
+                                   knownImage, error);
   if (!bank) {
-    say("the exam pages cannot be served: no question bank (" + errors + ")");
-    return;
+    say("the question bank cannot be used: " + error);
+    site::setBankFault(error);
+    bank.emplace();
   }
   for (const Host& host : hosts) {
     std::vector<site::Question> exam = site::questionsOf(*bank, host.subject);
-    if (exam.empty()) {
-      say(std::string("no questions for ") + subjectName(host.subject) + "; not serving " +
-          site::formatAddress(host.endpoint.host, host.endpoint.port));
-      continue;
-    }
+    if (exam.empty() && !bank->empty())
+      say(std::string("no questions for ") + subjectName(host.subject) + "; its pages say so");
     // The request log of a program with a window goes nowhere.
     auto server = std::make_unique<site::SiteServer>(host.subject, std::move(exam), nullptr);
     std::string reason;

@@ -21,7 +21,8 @@ class EmbeddedSite {
   };
 
   // Serves each host whose port nothing holds yet, with the questions of the
-  // first of `questionFiles` that loads. A port already held (zandrel-site
+  // first of `questionFiles` that exists, or else the bank built into the
+  // program; a bank with a fault is served as pages that say so. A port already held (zandrel-site
   // started by hand, another copy of the program, anything else) is left to
   // whatever holds it: the browser shows what answers there. Never fails;
   // what could not be served is said in one line on standard error.
@@ -38,8 +39,8 @@ class EmbeddedSite {
   std::vector<std::unique_ptr<site::SiteServer>> servers_;
 };
 
-// Where the program's question bank may lie: beside the program, then the
-// installed data folder (<prefix>/share/zandrel beside <prefix>/bin).
+// Where a bank that replaces the built-in one may lie: beside the program,
+// then the installed data folder (<prefix>/share/zandrel beside <prefix>/bin).
 std::vector<std::string> questionBankLocations(const std::string& programFolder);
 
 // The program's own site, started before the browser first navigates: the

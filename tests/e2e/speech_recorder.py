@@ -23,7 +23,11 @@ espeak-ng -v cmn -w "$wav" "$1"
 exec setpriv --pdeathsig KILL paplay -n zandrel-test-voice "$wav"
 """
 
+# One reading, one record: the module would otherwise cut a long text (a
+# question with its choices, a review with its explanation) into pieces of a
+# few hundred characters, each recorded only once the one before has played.
 MODULE = """GenericExecuteSynth "exec __SYNTH__ \\'$DATA\\'"
+GenericMaxChunkLength 4000
 GenericCmdDependency "espeak-ng"
 AddVoice "zh" "MALE1" "cmn"
 GenericLanguage "zh" "cmn" "utf-8"

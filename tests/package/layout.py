@@ -12,7 +12,7 @@ ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
 FILES = {
     "bin/zandrel",
     "lib/zandrel/webext/zandrel-webext.so",
-    "share/zandrel/questions.tsv",
+    "share/doc/zandrel/questions.tsv",
     "share/applications/%s.desktop" % APP_ID,
     "share/metainfo/%s.metainfo.xml" % APP_ID,
     "share/icons/hicolor/scalable/apps/%s.svg" % APP_ID,
@@ -46,9 +46,9 @@ def check_installed(checks, prefix, build, source):
     menu entry and metainfo (validators and cross-references)."""
     checks.check(os.access(os.path.join(prefix, "bin/zandrel"), os.X_OK),
                  "bin/zandrel is executable")
-    with open(os.path.join(prefix, "share/zandrel/questions.tsv"), "rb") as f, \
+    with open(os.path.join(prefix, "share/doc/zandrel/questions.tsv"), "rb") as f, \
             open(os.path.join(source, "site/questions.tsv"), "rb") as g:
-        checks.check(f.read() == g.read(), "share/zandrel/questions.tsv is the question bank")
+        checks.check(f.read() == g.read(), "share/doc/zandrel/questions.tsv is the question bank")
     sizes = {s: png_size(os.path.join(prefix, "share/icons/hicolor/%dx%d/apps/%s.png"
                                       % (s, s, APP_ID))) for s in ICON_SIZES}
     checks.equal(sizes, {s: (s, s) for s in ICON_SIZES}, "each PNG icon has its folder's size")

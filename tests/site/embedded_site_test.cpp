@@ -1,9 +1,12 @@
 #include "app/embedded_site.h"
 
 #include <gtest/gtest.h>
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cstdio>
+#include <fstream>
 
 #include <string>
 #include <vector>
@@ -66,9 +69,35 @@ TEST(EmbeddedSite, ServesWhatIsFreeLeavesWhatIsHeldAndStopsWhenDestroyed) {
       << "still served after the site was destroyed";
 }
 
-TEST(EmbeddedSite, WithoutAQuestionBankServesNothing) {
-  const EmbeddedSite site({{Subject::One, Endpoint{"127.0.0.1", 0}}}, {"/nonexistent/q.tsv"});
-  EXPECT_TRUE(site.served().empty());
+std::string examPage(int port) {
+  const auto page = site::testing::parseReply(
+      site::testing::rawExchange(port, "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\n\r\n"), false);
+  return page && page->status == 200 ? page->body : std::string();
+}
+
+TEST(EmbeddedSite, WithoutABankFileServesTheBuiltInBank) {
+  const EmbeddedSite site({{Subject::Four, Endpoint{"127.0.0.1", 0}}}, {"/nonexistent/q.tsv"});
+  ASSERT_EQ(site.served().size(), 1u);
+  const std::string page = examPage(portOf(site.served()[0]));
+  EXPECT_NE(page.find("第1题"), std::string::npos);
+}
+
+TEST(EmbeddedSite, ABankFileWithAFaultIsNotServedInPartButReported) {
+  const std::string path = ::testing::TempDir() + "zandrel-bad-questions.tsv";
+  {
+    std::ofstream file(path, std::ios::binary);
+    file << "k1-001\t科目一\t判断\t题\t\t对\t\t解析\n"
+            "k1-002\t科目一\t单选\t题\t甲|乙\tC\t\t解析\n";
+  }
+  {
+    const EmbeddedSite site({{Subject::One, Endpoint{"127.0.0.1", 0}}}, {path});
+    ASSERT_EQ(site.served().size(), 1u);
+    const std::string page = examPage(portOf(site.served()[0]));
+    EXPECT_NE(page.find(path + ":2: the answer &quot;C&quot; names no choice"), std::string::npos);
+    EXPECT_EQ(page.find("第1题"), std::string::npos);
+  }
+  site::setBankFault("");
+  std::remove(path.c_str());
 }
 
 TEST(EmbeddedSite, LooksBesideTheProgramThenInTheInstalledDataFolder) {

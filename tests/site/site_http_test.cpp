@@ -96,15 +96,17 @@ TEST_F(SiteHttpTest, HandInArrivingByteByByteIsReadWholeAndNoFurther) {
             std::vector<std::string>{"application/x-www-form-urlencoded"});
   const Fields expected = {{"from", "query"}, {"k1-001", "A"}, {"note", "a b!"}, {"k1-001", "B"}};
   EXPECT_EQ(answer.request.params, expected);
-  EXPECT_EQ(answer.response.status, 303);
+  // No sitting of this site: a page that says so (the exam tests hand in real ones).
+  EXPECT_EQ(answer.response.status, 200);
   EXPECT_EQ(feed.readsPastEnd(), 0);
   EXPECT_TRUE(interim_.empty());
 
   const std::string sent = http::serializeResponse(answer.response, false);
-  EXPECT_EQ(sent.rfind("HTTP/1.1 303 See Other\r\n", 0), 0u) << sent;
-  EXPECT_NE(sent.find("\r\nLocation: /score/\r\n"), std::string::npos) << sent;
-  EXPECT_NE(sent.find("\r\nSet-Cookie: zandrel-k1="), std::string::npos) << sent;
-  EXPECT_TRUE(sent.ends_with("\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")) << sent;
+  EXPECT_EQ(sent.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << sent;
+  EXPECT_NE(sent.find("\r\nContent-Length: " + std::to_string(answer.response.body.size()) +
+                      "\r\nConnection: close\r\n\r\n<!DOCTYPE html>"),
+            std::string::npos);
+  EXPECT_TRUE(sent.ends_with("</html>\n"));
 }
 
 TEST_F(SiteHttpTest, ChunkedHandInIsJoinedAndTrailersSkipped) {
@@ -115,7 +117,7 @@ TEST_F(SiteHttpTest, ChunkedHandInIsJoinedAndTrailersSkipped) {
       7);
   const http::Exchange answer = serve(feed);
   ASSERT_TRUE(answer.answered);
-  EXPECT_EQ(answer.response.status, 303);
+  EXPECT_EQ(answer.response.status, 200);
   EXPECT_EQ(answer.request.param("k1-001"), "A");
   EXPECT_EQ(feed.readsPastEnd(), 0);
 }
@@ -128,16 +130,19 @@ TEST_F(SiteHttpTest, PagesComeFromTheRouteTableAndHeadLeavesOutTheBody) {
   routes_.dispatch(direct, page);
   ASSERT_EQ(page.status, 200);
 
-  // Percent-encoded and with a query: still the exam page.
+  // Percent-encoded and with a query: still the exam page (each one a sitting
+  // of its own, so only the size of the page is the same).
   http::Exchange answer = serve("GET /%6baoshi/?a=%ZZ&&=&b HTTP/1.0\r\n\r\n");
   EXPECT_EQ(answer.response.status, 200);
-  EXPECT_EQ(answer.response.body, page.body);
+  EXPECT_NE(answer.response.body.find("全真模拟考试"), std::string::npos);
 
   answer = serve("HEAD /kaoshi/ HTTP/1.1\r\nHost: x\r\n\r\n");
   EXPECT_EQ(answer.response.status, 200);
   const std::string sent = http::serializeResponse(answer.response, true);
-  EXPECT_NE(sent.find("\r\nContent-Length: " + std::to_string(page.body.size()) + "\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      sent.find("\r\nContent-Length: " + std::to_string(answer.response.body.size()) + "\r\n"),
+      std::string::npos);
+  EXPECT_TRUE(sent.ends_with("\r\n\r\n"));
   EXPECT_TRUE(sent.ends_with("\r\n\r\n")) << "no body after the head";
 
   answer = serve("GET /img/stop.svg HTTP/1.1\r\n\r\n");
@@ -219,7 +224,7 @@ TEST_F(SiteHttpTest, ContinueIsSentBeforeAnAwaitedBodyOnly) {
   // The client sends its body only once it has the interim answer.
   Feed feed(head + "k1-001=A", 4096, head.size());
   http::Exchange answer = serve(feed);
-  EXPECT_EQ(answer.response.status, 303);
+  EXPECT_EQ(answer.response.status, 200);
   EXPECT_EQ(answer.request.param("k1-001"), "A");
   EXPECT_EQ(interim_, std::vector<std::string>{"HTTP/1.1 100 Continue\r\n\r\n"});
 

@@ -242,14 +242,14 @@ TEST(SiteProgram, CommandLineFaultsAndHelp) {
 
 TEST(SiteProgram, RefusesABadQuestionFile) {
   const std::string path = ::testing::TempDir() + "zandrel-site-bad-bank.tsv";
-  std::ofstream(path) << "# bank\nq1\t科目一\t单选\t题\t甲|乙\tD\n";
+  std::ofstream(path) << "# bank\nq1\t科目一\t单选\t题\t甲|乙\tD\t\t解析\n";
   {
     Child site({"--questions", path, "--subject1", "127.0.0.1:0", "--subject4", "127.0.0.1:0"});
     EXPECT_EQ(site.waitForExit(std::chrono::seconds(10)), 1);
     EXPECT_EQ(site.err,
-              "zandrel-site: " + path + ":2: the answer \"D\" is not the letter of a choice\n");
+              "zandrel-site: " + path + ":2: the answer \"D\" names no choice of the 2 listed\n");
   }
-  std::ofstream(path) << "q1\t科目一\t判断\t题\t\t对\n";
+  std::ofstream(path) << "q1\t科目一\t判断\t题\t\t对\t\t解析\n";
   {
     Child site({"--questions", path, "--subject1", "127.0.0.1:0", "--subject4", "127.0.0.1:0"});
     EXPECT_EQ(site.waitForExit(std::chrono::seconds(10)), 1);

@@ -112,13 +112,14 @@ class Client {
     return send("POST", path, {}, body, type);
   }
   // A url-encoded form.
-  std::optional<Reply> Post(const std::string& path, const Fields& form) const {
+  std::optional<Reply> Post(const std::string& path, const Fields& form,
+                            const Fields& headers = {}) const {
     std::string body;
     for (const auto& [name, value] : form) {
       if (!body.empty()) body += '&';
       body += encode(name) + "=" + encode(value);
     }
-    return Post(path, body, "application/x-www-form-urlencoded");
+    return send("POST", path, headers, body, "application/x-www-form-urlencoded");
   }
 
  private:

@@ -323,6 +323,7 @@ constexpr int kCutTop = 232;
 constexpr int kClientWidth = 966 - 2 * 8;                           // 950
 constexpr int kClientHeight = 623 - 8 - 23 - 20 - 8 - 4;            // 560
 constexpr int kSubject4ClientHeight = kClientHeight - (623 - 555);  // 492
+static_assert(site::PanelHeight <= kSubject4ClientHeight);
 
 class CutOutLayoutTest : public PageEngineTest {
  protected:
@@ -370,7 +371,7 @@ class CutOutLayoutTest : public PageEngineTest {
   }
 };
 
-TEST_F(CutOutLayoutTest, TheExamPanelShowsWholeInTheSmallestWindowsClientArea) {
+TEST_F(CutOutLayoutTest, TheExamResultAndReviewShowWholeInTheSmallestWindowsClientArea) {
   site::Question longest;
   longest.id = "q1";
   longest.type = site::QuestionType::SingleChoice;
@@ -380,25 +381,46 @@ TEST_F(CutOutLayoutTest, TheExamPanelShowsWholeInTheSmallestWindowsClientArea) {
                    "的出口驶离高速公路？";
   longest.choices = {"每小时20公里，与同车道前车保持10米以上的距离", "每小时30公里", "每小时40公里",
                      "每小时50公里"};
+  longest.answer = 2u;
   longest.image = std::string(site::siteImages().front().name);
+  longest.explanation = std::string(60, 'x') + "《道路交通安全法实施条例》规定的低能见度行驶车速。";
   site::Question judge;
   judge.id = "q2";
-  judge.choices = {"对", "错"};
+  judge.choices = {"正确", "错误"};
+  judge.answer = 1u;
   judge.markup = "判断题";
+  judge.explanation = "解析";
+  site::Question multiple = longest;
+  multiple.id = "q3";
+  multiple.type = site::QuestionType::MultipleChoice;
+  multiple.answer = 0xBu;
+  const std::vector<const site::Question*> exam = {&longest, &judge, &multiple};
   for (const site::Subject subject : {site::Subject::One, site::Subject::Four}) {
     SCOPED_TRACE(std::string(site::subjectName(subject)));
-    ASSERT_TRUE(window->loadHtml(site::renderExamPage(subject, {longest, judge}),
+    ASSERT_TRUE(window->loadHtml(site::renderExamPage(subject, exam, "token"),
                                  "http://127.0.0.1:47101/kaoshi/"));
-    // The row the exam is driven by shows even at the Subject 4 height.
-    for (const char* button : {"#prev", "#next", "#hand-in"}) {
-      expectShown(button, kSubject4ClientHeight);
+    // The whole panel shows even at the Subject 4 height: the row the exam is
+    // driven by, the question with its last choice, and the tips.
+    for (const char* part : {"#prev", "#next", "#hand-in", "#clock", "#question",
+                             "#question .choice:last-child", "#tips", "#panel"}) {
+      expectShown(part, kSubject4ClientHeight);
     }
-    expectShown("#question", kSubject4ClientHeight);
-    expectShown(".choice:last-child", kSubject4ClientHeight);
-    expectShown("#clock", kSubject4ClientHeight);
-    // The whole panel, its tips included, at the Subject 1 height.
-    expectShown("#tips", kClientHeight);
-    expectShown("#panel", kClientHeight);
+    window->evaluate("document.getElementById('next').click(); 1");
+    window->evaluate("document.getElementById('next').click(); 1");
+    expectShown("#question .choice:last-child", kSubject4ClientHeight);
+
+    // The result and the review of a question with a long explanation.
+    const site::ExamResult result = site::scoreExam(exam, {2u, 0u, 1u});
+    ASSERT_TRUE(window->loadHtml(site::renderScorePage(subject, exam, {2u, 0u, 1u}, result, false),
+                                 "http://127.0.0.1:47104/score/"));
+    for (const char* part : {"#question .score", "#question .counts", "#question .next-step",
+                             "#next", "#retake", "#tips", "#panel"}) {
+      expectShown(part, kSubject4ClientHeight);
+    }
+    for (int review = 0; review < 2; ++review) {
+      window->evaluate("document.getElementById('next').click(); 1");
+      expectShown("#question .explain", kSubject4ClientHeight);
+    }
   }
 }
 

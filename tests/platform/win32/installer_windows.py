@@ -114,7 +114,7 @@ def main():
     home = os.path.join(local, "Programs", "Zandrel")
     windows_home = local_windows + "\\Programs\\Zandrel"
     shortcut = os.path.join(menu, SHORTCUT)
-    files = ("zandrel.exe", "questions.tsv", "uninstall.exe")
+    files = ("zandrel.exe", "uninstall.exe")
 
     step("silent install")
     code = wine_quiet(SETUP, "/S")
