@@ -122,7 +122,8 @@ bool isEngineKey(const MSG& msg, bool editableFocus) {
     default:
       break;
   }
-  if (!ctrl) return false;
+  // Ctrl+Alt is AltGr on many keyboards: it types characters.
+  if (!ctrl || alt) return false;
   switch (key) {
     case 'A':
     case 'C':

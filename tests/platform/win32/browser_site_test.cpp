@@ -316,6 +316,7 @@ TEST_F(BrowserSiteTest, TheEnginesOwnKeysStopAtTheHostAndThePagesKeysPass) {
       {"Ctrl+A", 'A', true},
       {"Ctrl+V", 'V', true},
       {"Ctrl+Z", 'Z', true},
+      {"AltGr+E", 'E', true, false, true},
   };
   for (const Key& key : pages) {
     EXPECT_EQ(translate(*ui.get(), host_->hwnd(), key), S_FALSE)

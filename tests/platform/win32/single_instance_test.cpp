@@ -42,7 +42,15 @@ class RunningWindow {
                                                   WS_OVERLAPPEDWINDOW);
     ShowWindow(window_->hwnd(), SW_SHOWMINIMIZED);
   }
-  bool restored() const { return !IsIconic(window_->hwnd()); }
+  ~RunningWindow() {
+    window_.reset();
+    // The window layer's tests in this process register the class with the
+    // layer's own window procedure.
+    UnregisterClassW(L"ZandrelMainWindow", GetModuleHandleW(nullptr));
+  }
+  RunningWindow(const RunningWindow&) = delete;
+  RunningWindow& operator=(const RunningWindow&) = delete;
+  bool restored() const { return window_->hwnd() && !IsIconic(window_->hwnd()); }
 
  private:
   std::unique_ptr<test::PlainWindow> window_;
