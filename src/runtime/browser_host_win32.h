@@ -3,7 +3,7 @@
 // control in-place in a host window, keeps it sized to that window, reports
 // every completed navigation (frames included), and answers the engine's
 // questions so that nothing of the engine's own (dialogs, menus, help, new
-// windows, error pages) ever shows.
+// windows, error pages, its reload, back and zoom keys) ever shows or acts.
 
 #include <windows.h>
 
