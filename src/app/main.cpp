@@ -8,7 +8,8 @@
 #include "app/single_instance.h"
 
 int main() {
-  // First of all: a second start only brings the running window forward.
+  zandrel::prepareLogOutput();
+  // Then: a second start only brings the running window forward.
   const std::unique_ptr<zandrel::InstanceClaim> instance = zandrel::claimSingleInstance();
   if (!instance) return 0;
   // Serving before the window exists, so the browser's first load finds the

@@ -33,4 +33,9 @@ class Platform {
 // The platform this program is built for (one definition per platform).
 std::unique_ptr<Platform> createPlatform();
 
+// Sends the program's log where its user can read it. Called first thing in
+// main, before the single-instance claim and the embedded site, which both
+// write to it (one definition per platform).
+void prepareLogOutput();
+
 }  // namespace zandrel

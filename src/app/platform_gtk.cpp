@@ -7,6 +7,9 @@
 
 namespace zandrel {
 
+// Standard error is the terminal's, or wherever the caller sent it.
+void prepareLogOutput() {}
+
 std::unique_ptr<Platform> createPlatform() {
   std::unique_ptr<WindowLayer> window = createGtkWindowLayer();
   // The bridge sets up the engine's default context, which needs GTK up and

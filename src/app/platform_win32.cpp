@@ -24,8 +24,11 @@ void logToStartingConsole() {
 
 }  // namespace
 
-std::unique_ptr<Platform> createPlatform() {
+void prepareLogOutput() {
   logToStartingConsole();
+}
+
+std::unique_ptr<Platform> createPlatform() {
   std::unique_ptr<WindowLayer> window = createWin32WindowLayer();
   std::unique_ptr<SpeechEngine> speech = createSapiEngine();
   std::unique_ptr<PageBridge> page = createWin32PageBridge();

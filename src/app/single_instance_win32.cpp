@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "app/single_instance.h"
@@ -45,7 +46,20 @@ void activateRunningWindow() {
 
 std::unique_ptr<InstanceClaim> claimSingleInstance() {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
-  if (mutex == nullptr) return std::make_unique<MutexClaim>(nullptr);  // unchecked: run
+  if (mutex == nullptr) {
+    // Opening an existing mutex asks for all access, which a copy started as
+    // administrator denies this one: the program runs all the same.
+    if (GetLastError() == ERROR_ACCESS_DENIED) {
+      std::fputs(
+          "zandrel: Zandrel already runs in this session, started as administrator or as"
+          " another user; this start ends\n",
+          stderr);
+      std::fflush(stderr);
+      activateRunningWindow();
+      return nullptr;
+    }
+    return std::make_unique<MutexClaim>(nullptr);  // unchecked: run
+  }
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(mutex);
     activateRunningWindow();

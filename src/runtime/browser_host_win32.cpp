@@ -6,6 +6,7 @@
 #include <mshtml.h>
 #include <shobjidl.h>
 
+#include <cctype>
 #include <memory>
 #include <utility>
 
@@ -85,6 +86,64 @@ IDispatch* dispatchArgument(const DISPPARAMS& params, UINT indexFromLast) {
 void setCancel(const DISPPARAMS& params, UINT indexFromLast) {
   const VARIANT* v = argument(params, indexFromLast);
   if (v && v->vt == (VT_BYREF | VT_BOOL) && v->pboolVal) *v->pboolVal = VARIANT_TRUE;
+}
+
+bool held(int key) {
+  return GetKeyState(key) < 0;
+}
+
+// Whether the engine's own handling of a key must not run. The exam is one
+// page in a fixed cut-out: reloading it loses the answers and restarts the
+// clock, going back leaves it, zoom moves it out of the cut-out, and the
+// engine's dialogs and windows (find, print, open, save, new window) have
+// no place in this program. The page's own keys (Tab, Space, Enter, arrows,
+// letters, digits), the editing keys (Ctrl+A/C/V/X/Y/Z) and F1 stay its own.
+bool isEngineKey(const MSG& msg, bool editableFocus) {
+  if (msg.message != WM_KEYDOWN && msg.message != WM_SYSKEYDOWN) return false;
+  const auto key = static_cast<UINT>(msg.wParam);
+  // WM_SYSKEYDOWN says in its context bit whether Alt is down.
+  const bool alt = (msg.message == WM_SYSKEYDOWN && (msg.lParam & (1 << 29)) != 0) || held(VK_MENU);
+  const bool ctrl = held(VK_CONTROL);
+  if (key >= VK_BROWSER_BACK && key <= VK_BROWSER_HOME) return true;  // the keyboard's web keys
+  switch (key) {
+    case VK_F1:  // IE's help; the page and the read-aloud key see F1 all the same
+    case VK_F3:  // find
+    case VK_F5:  // reload, with or without Ctrl or Shift
+    case VK_F7:  // the caret-browsing question
+    case VK_F11:
+    case VK_F12:
+      return true;
+    case VK_BACK:  // back (Shift: forward); deleting stays where text is edited
+      return !editableFocus;
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_HOME:
+      return alt;  // back, forward, home page
+    default:
+      break;
+  }
+  // Ctrl+Alt is AltGr on many keyboards: it types characters.
+  if (!ctrl || alt) return false;
+  switch (key) {
+    case 'A':
+    case 'C':
+    case 'V':
+    case 'X':
+    case 'Y':
+    case 'Z':
+      return false;
+    case '0':
+    case VK_NUMPAD0:
+    case VK_OEM_PLUS:
+    case VK_OEM_MINUS:
+    case VK_ADD:
+    case VK_SUBTRACT:
+      return true;  // zoom
+    default:
+      // Every other Ctrl+letter is one of the engine's commands (find, print,
+      // new window, open, address, save, reload, history, favourites...).
+      return key >= 'A' && key <= 'Z';
+  }
 }
 
 }  // namespace
@@ -266,9 +325,15 @@ class BrowserSite final : public IOleClientSite,
   STDMETHODIMP OnDocWindowActivate(BOOL) override { return S_OK; }
   STDMETHODIMP OnFrameWindowActivate(BOOL) override { return S_OK; }
   STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
-  // Keys go their usual way: F1 too reaches the page, and ShowHelp below
-  // keeps it from opening anything.
-  STDMETHODIMP TranslateAccelerator(LPMSG, const GUID*, DWORD) override { return S_FALSE; }
+  // S_OK keeps the engine from acting on a key. The host still hands F1 to
+  // the page (BrowserHost::translateAccelerator).
+  STDMETHODIMP TranslateAccelerator(LPMSG msg, const GUID*, DWORD) override {
+    if (!msg) return S_FALSE;
+    // Only Backspace asks after the focus: the page's document is read then.
+    const bool editable = msg->message == WM_KEYDOWN && msg->wParam == VK_BACK &&
+                          events_.editableFocus && events_.editableFocus();
+    return isEngineKey(*msg, editable) ? S_OK : S_FALSE;
+  }
   STDMETHODIMP GetOptionKeyPath(LPOLESTR* key, DWORD) override {
     if (key) *key = nullptr;
     return S_FALSE;
@@ -422,6 +487,7 @@ BrowserHost::BrowserHost(HWND host, NavigatedCallback onNavigated)
   events.unreachable = [this](const std::string& url) { showUnreachable(url); };
   events.pageComplete = [this](const std::string& url) { pageComplete(url); };
   events.isPage = [this](IDispatch* frame) { return isPage(frame); };
+  events.editableFocus = [this] { return editableFocus(); };
   site_ = BrowserSite::create(host, std::move(events));
 
   ComPtr<IOleObject> object;
@@ -481,6 +547,71 @@ bool BrowserHost::isPage(IDispatch* frame) const {
   ComPtr<IUnknown> theirs;
   frame->QueryInterface(IID_IUnknown, theirs.putVoid());
   return mine && mine.get() == theirs.get();
+}
+
+namespace {
+
+// Whether keys typed into `element` edit text there: a text field or text
+// area that may be written to, or contenteditable content; inside a frame,
+// the frame's own focused element.
+bool editsText(ComPtr<IHTMLElement> element, int framesLeft) {
+  if (!element) return false;
+  Bstr tag;
+  if (FAILED(element->get_tagName(tag.put()))) return false;
+  const std::string name = tag.utf8();
+  if (name == "INPUT" || name == "input") {
+    ComPtr<IHTMLInputElement> input = element.query<IHTMLInputElement>(IID_IHTMLInputElement);
+    if (!input) return false;
+    VARIANT_BOOL readOnly = VARIANT_FALSE;
+    input->get_readOnly(&readOnly);
+    Bstr type;
+    input->get_type(type.put());
+    std::string kind = type.utf8();
+    for (char& c : kind) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    static constexpr std::string_view kNotText[] = {"button", "checkbox", "radio", "submit",
+                                                    "reset",  "image",    "file",  "hidden",
+                                                    "range",  "color"};
+    for (std::string_view other : kNotText) {
+      if (kind == other) return false;
+    }
+    return readOnly == VARIANT_FALSE;
+  }
+  if (name == "TEXTAREA" || name == "textarea") {
+    ComPtr<IHTMLTextAreaElement> area =
+        element.query<IHTMLTextAreaElement>(IID_IHTMLTextAreaElement);
+    VARIANT_BOOL readOnly = VARIANT_FALSE;
+    return area && SUCCEEDED(area->get_readOnly(&readOnly)) && readOnly == VARIANT_FALSE;
+  }
+  if ((name == "IFRAME" || name == "FRAME" || name == "iframe" || name == "frame") &&
+      framesLeft > 0) {
+    ComPtr<IHTMLFrameBase2> frame = element.query<IHTMLFrameBase2>(IID_IHTMLFrameBase2);
+    ComPtr<IHTMLWindow2> window;
+    ComPtr<IHTMLDocument2> document;
+    ComPtr<IHTMLElement> inner;
+    // Another site's frame refuses its document: then nothing counts as edited.
+    if (!frame || FAILED(frame->get_contentWindow(window.put())) || !window ||
+        FAILED(window->get_document(document.put())) || !document ||
+        FAILED(document->get_activeElement(inner.put()))) {
+      return false;
+    }
+    return editsText(inner, framesLeft - 1);
+  }
+  ComPtr<IHTMLElement3> editable = element.query<IHTMLElement3>(__uuidof(IHTMLElement3));
+  VARIANT_BOOL content = VARIANT_FALSE;
+  return editable && SUCCEEDED(editable->get_isContentEditable(&content)) &&
+         content == VARIANT_TRUE;
+}
+
+}  // namespace
+
+bool BrowserHost::editableFocus() {
+  if (!browser_) return false;
+  ComPtr<IDispatch> document;
+  if (FAILED(browser_->get_Document(document.put())) || !document) return false;
+  ComPtr<IHTMLDocument2> html = document.query<IHTMLDocument2>(IID_IHTMLDocument2);
+  ComPtr<IHTMLElement> active;
+  if (!html || FAILED(html->get_activeElement(active.put()))) return false;
+  return editsText(active, 3);
 }
 
 void BrowserHost::showUnreachable(const std::string& url) {
@@ -543,10 +674,21 @@ void BrowserHost::fitToHost() {
 }
 
 bool BrowserHost::translateAccelerator(MSG& msg) {
+  if (msg.hwnd != host_ && !IsChild(host_, msg.hwnd)) return false;
+  // Ctrl+wheel (and a touchpad's pinch, which Windows sends as one) zooms the page
+  // out of the cut-out: it goes nowhere.
+  if (msg.message == WM_MOUSEWHEEL && (GET_KEYSTATE_WPARAM(msg.wParam) & MK_CONTROL) != 0) {
+    return true;
+  }
   if (!site_ || !site_->activeObject()) return false;
   if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
-  if (msg.hwnd != host_ && !IsChild(host_, msg.hwnd)) return false;
-  return site_->activeObject()->TranslateAccelerator(&msg) == S_OK;
+  const bool used = site_->activeObject()->TranslateAccelerator(&msg) == S_OK;
+  // F1 is not the engine's (its help stays shut) but still the page's: the
+  // document window gets it like any key.
+  if (msg.wParam == VK_F1 && (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN)) {
+    return false;
+  }
+  return used;
 }
 
 }  // namespace zandrel::win32

@@ -3,7 +3,7 @@
 // control in-place in a host window, keeps it sized to that window, reports
 // every completed navigation (frames included), and answers the engine's
 // questions so that nothing of the engine's own (dialogs, menus, help, new
-// windows, error pages) ever shows.
+// windows, error pages, its reload, back and zoom keys) ever shows or acts.
 
 #include <windows.h>
 
@@ -43,6 +43,9 @@ struct BrowserSiteEvents {
   // True when `frame` (an event's pDisp) is the browser itself rather than a
   // frame inside its page.
   std::function<bool(IDispatch* frame)> isPage;
+  // True when the page's keyboard focus is where text is typed (a text field,
+  // a text area, editable content): Backspace then deletes there.
+  std::function<bool()> editableFocus;
 };
 
 // The client site of one control: IOleClientSite, the in-place site and
@@ -72,13 +75,16 @@ class BrowserHost {
   // Fits the control to the host window's client area (after a resize).
   void fitToHost();
   // Lets the control handle its keyboard accelerators (Tab, Ctrl+C, ...)
-  // for messages aimed at its windows. True when it used the message.
+  // for messages aimed at its windows, keeping the engine's own (reload,
+  // back, find, zoom...) and Ctrl+wheel from it. True when the message was
+  // used or swallowed and must not be dispatched.
   bool translateAccelerator(MSG& msg);
   // Releases the control; safe to call more than once.
   void close();
 
  private:
   bool isPage(IDispatch* frame) const;
+  bool editableFocus();
   void showUnreachable(const std::string& url);
   void pageComplete(const std::string& url);
 

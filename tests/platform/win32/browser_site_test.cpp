@@ -50,6 +50,7 @@ class BrowserSiteTest : public ::testing::Test {
     events.openInView = [this](const std::string& url) { opened_.push_back(url); };
     events.unreachable = [this](const std::string& url) { unreachable_.push_back(url); };
     events.isPage = [this](IDispatch* frame) { return frame == page_.get(); };
+    events.editableFocus = [this] { return editableFocus_; };
     site_ = win32::createBrowserSite(host_->hwnd(), std::move(events));
     ASSERT_TRUE(site_);
     // Any two objects of their own identity stand for the browser and a frame.
@@ -138,6 +139,7 @@ class BrowserSiteTest : public ::testing::Test {
   ComPtr<IOleClientSite> site_;
   ComPtr<IDispatch> page_, frame_;
   std::vector<std::string> navigated_, opened_, unreachable_;
+  bool editableFocus_ = false;
 };
 
 TEST_F(BrowserSiteTest, TheDocumentHostShowsNoBorderMenuHelpOrDialog) {
@@ -220,6 +222,149 @@ TEST_F(BrowserSiteTest, AnUnreachablePageIsTakenOverButAFailingFrameIsLeftAlone)
   raise(DISPID_NAVIGATECOMPLETE2, {byRef(&frameUrl), object(frame_.get())});
   EXPECT_EQ(navigated_,
             (std::vector<std::string>{"http://127.0.0.1:47101/kaoshi/", "about:blank"}));
+}
+
+// A key as the engine hands it to its host: the message the loop took, with
+// this thread's key state for the modifiers.
+struct Key {
+  const char* name;
+  UINT vk;
+  bool ctrl = false;
+  bool shift = false;
+  bool alt = false;
+};
+
+// The engine's group of accelerator calls.
+constexpr GUID kCgidMshtml = {
+    0xde4ba900, 0x59ca, 0x11cf, {0x95, 0x92, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+
+HRESULT translate(IDocHostUIHandler& ui, HWND window, const Key& key) {
+  BYTE state[256] = {};
+  if (key.ctrl) state[VK_CONTROL] = state[VK_LCONTROL] = 0x80;
+  if (key.shift) state[VK_SHIFT] = state[VK_LSHIFT] = 0x80;
+  if (key.alt) state[VK_MENU] = state[VK_LMENU] = 0x80;
+  SetKeyboardState(state);
+  MSG msg{};
+  msg.hwnd = window;
+  // Alt turns a key into a system key, with the context bit set.
+  msg.message = key.alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
+  msg.wParam = key.vk;
+  msg.lParam = 1 | (static_cast<LPARAM>(MapVirtualKeyW(key.vk, MAPVK_VK_TO_VSC)) << 16) |
+               (key.alt ? (1 << 29) : 0);
+  const HRESULT result = ui.TranslateAccelerator(&msg, &kCgidMshtml, 0);
+  BYTE none[256] = {};
+  SetKeyboardState(none);
+  return result;
+}
+
+TEST_F(BrowserSiteTest, TheEnginesOwnKeysStopAtTheHostAndThePagesKeysPass) {
+  ComPtr<IDocHostUIHandler> ui = ask<IDocHostUIHandler>();
+  ASSERT_TRUE(ui);
+  // S_OK: the engine does nothing with the key (and the page does not get it).
+  const Key engines[] = {
+      {"F5", VK_F5},
+      {"Ctrl+F5", VK_F5, true},
+      {"Shift+F5", VK_F5, false, true},
+      {"Ctrl+R", 'R', true},
+      {"Backspace", VK_BACK},
+      {"Shift+Backspace", VK_BACK, false, true},
+      {"Alt+Left", VK_LEFT, false, false, true},
+      {"Alt+Right", VK_RIGHT, false, false, true},
+      {"Alt+Home", VK_HOME, false, false, true},
+      {"BrowserBack", VK_BROWSER_BACK},
+      {"BrowserRefresh", VK_BROWSER_REFRESH},
+      {"Ctrl+F", 'F', true},
+      {"Ctrl+P", 'P', true},
+      {"Ctrl+N", 'N', true},
+      {"Ctrl+O", 'O', true},
+      {"Ctrl+L", 'L', true},
+      {"Ctrl+S", 'S', true},
+      {"Ctrl+Shift+P", 'P', true, true},
+      {"Ctrl+=", VK_OEM_PLUS, true},
+      {"Ctrl+-", VK_OEM_MINUS, true},
+      {"Ctrl+Num+", VK_ADD, true},
+      {"Ctrl+Num-", VK_SUBTRACT, true},
+      {"Ctrl+0", '0', true},
+      {"Ctrl+Num0", VK_NUMPAD0, true},
+      {"F3", VK_F3},
+      {"F7", VK_F7},
+      // The engine's help; the host lets the page have F1 all the same.
+      {"F1", VK_F1},
+  };
+  for (const Key& key : engines) {
+    EXPECT_EQ(translate(*ui.get(), host_->hwnd(), key), S_OK) << key.name << " reached the engine";
+  }
+  // S_FALSE: the usual way, to the page.
+  const Key pages[] = {
+      {"Tab", VK_TAB},
+      {"Shift+Tab", VK_TAB, false, true},
+      {"Space", VK_SPACE},
+      {"Enter", VK_RETURN},
+      {"Left", VK_LEFT},
+      {"Right", VK_RIGHT},
+      {"Up", VK_UP},
+      {"Down", VK_DOWN},
+      {"Home", VK_HOME},
+      {"A", 'A'},
+      {"R", 'R'},
+      {"F", 'F'},
+      {"Shift+D", 'D', false, true},
+      {"0", '0'},
+      {"4", '4'},
+      {"Num1", VK_NUMPAD1},
+      {"Ctrl+C", 'C', true},
+      {"Ctrl+A", 'A', true},
+      {"Ctrl+V", 'V', true},
+      {"Ctrl+Z", 'Z', true},
+      {"AltGr+E", 'E', true, false, true},
+  };
+  for (const Key& key : pages) {
+    EXPECT_EQ(translate(*ui.get(), host_->hwnd(), key), S_FALSE)
+        << key.name << " did not reach the page";
+  }
+  // Backspace deletes where text is typed; elsewhere it would leave the exam.
+  editableFocus_ = true;
+  EXPECT_EQ(translate(*ui.get(), host_->hwnd(), {"Backspace", VK_BACK}), S_FALSE);
+  EXPECT_EQ(translate(*ui.get(), host_->hwnd(), {"Ctrl+Backspace", VK_BACK, true}), S_FALSE);
+  EXPECT_EQ(translate(*ui.get(), host_->hwnd(), {"F5", VK_F5}), S_OK);
+  editableFocus_ = false;
+  EXPECT_EQ(translate(*ui.get(), host_->hwnd(), {"Backspace", VK_BACK}), S_OK);
+}
+
+// The wheel as the message loop passes it to the control: Ctrl+wheel zooms
+// and is swallowed. (Keys through the control need its engine, which Wine
+// lacks here: they are tested at the host's handler above.)
+TEST(BrowserHostKeys, CtrlWheelNeverReachesThePage) {
+  ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+  {
+    test::registerPlainClass(L"ZandrelTestHost");
+    test::PlainWindow host(L"ZandrelTestHost", nullptr, 0, 0, 640, 480, WS_OVERLAPPEDWINDOW);
+    win32::BrowserHost browser(host.hwnd(), nullptr);
+    ASSERT_TRUE(browser.ok()) << "no WebBrowser control";
+    ShowWindow(host.hwnd(), SW_SHOW);
+    browser.navigate("about:blank");
+    test::pumpUntil([] { return false; }, 1000);
+    HWND inner = host.hwnd();
+    while (HWND child = GetWindow(inner, GW_CHILD)) inner = child;
+
+    auto message = [&](HWND to, UINT id, WPARAM w, LPARAM l = 0) {
+      MSG msg{};
+      msg.hwnd = to;
+      msg.message = id;
+      msg.wParam = w;
+      msg.lParam = l;
+      return browser.translateAccelerator(msg);
+    };
+    EXPECT_TRUE(message(inner, WM_MOUSEWHEEL, MAKEWPARAM(MK_CONTROL, WHEEL_DELTA)));
+    EXPECT_TRUE(message(inner, WM_MOUSEWHEEL, MAKEWPARAM(MK_CONTROL, -WHEEL_DELTA)));
+    EXPECT_FALSE(message(inner, WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA))) << "plain wheel";
+    test::PlainWindow other(L"ZandrelTestHost", nullptr);
+    EXPECT_FALSE(message(other.hwnd(), WM_MOUSEWHEEL, MAKEWPARAM(MK_CONTROL, WHEEL_DELTA)))
+        << "another window's wheel";
+
+    browser.close();
+  }
+  OleUninitialize();
 }
 
 }  // namespace

@@ -422,7 +422,17 @@ def test_refused_speech(app, log):
 
     check(all(r["result"] == "refused" for r in log.reads()) and len(log.reads()) == 2,
           f"reads {log.reads()}")
-    exit_program(app, wid)
+    # WM_CLOSE from another program (the installer sends it) ends it like
+    # 退出软件: exit code 0, every voice released.
+    check(probe("close", CAPTION).get("posted"), "WM_CLOSE could not be posted")
+    try:
+        code = app.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        fail("WM_CLOSE did not end the program")
+    check(code == 0, f"exit code {code} after WM_CLOSE")
+    made, released = len(log.calls("create")), len(log.calls("release"))
+    check(made >= 1 and made == released, f"{made} voices made, {released} released")
+    step(f"WM_CLOSE ended the program with exit code 0; {made} voices made and released")
 
 
 if __name__ == "__main__":

@@ -11,6 +11,11 @@
 //   probe process <name.exe>        private bytes, handles and threads of
 //                                   the process of that name
 //   probe minimize <caption>        minimises the top-level window with that caption
+//   probe close <caption>           posts WM_CLOSE to the top-level window with
+//                                   that caption, as another program would
+//   probe stubborn <seconds>        stands in for a Zandrel that does not close:
+//                                   a window of its main window's class that
+//                                   ignores WM_CLOSE, for that long
 
 #include <windows.h>
 
@@ -179,6 +184,32 @@ int printProcess(const std::wstring& name) {
   return 0;
 }
 
+LRESULT CALLBACK stubbornProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_CLOSE) return 0;
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+int stubborn(int seconds) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = stubbornProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"ZandrelMainWindow";
+  if (!RegisterClassW(&wc)) return 1;
+  HWND window = CreateWindowExW(0, wc.lpszClassName, L"stubborn Zandrel", WS_OVERLAPPEDWINDOW, 0, 0,
+                                300, 200, nullptr, nullptr, wc.hInstance, nullptr);
+  if (!window) return 1;
+  std::printf("{\"found\": true}\n");
+  std::fflush(stdout);
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+  MSG msg;
+  while (GetTickCount64() < end) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+  }
+  DestroyWindow(window);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -204,8 +235,16 @@ int wmain(int argc, wchar_t** argv) {
     return printChild(FindWindowW(nullptr, argv[2]), argv[3]);
   }
   if (argc >= 3 && std::wstring(argv[1]) == L"process") return printProcess(argv[2]);
-  std::fprintf(stderr,
-               "usage: probe window|box <caption> | press <caption> <button> | "
-               "child <caption> <text> | process <name.exe>\n");
+  if (argc >= 3 && std::wstring(argv[1]) == L"close") {
+    HWND window = FindWindowW(nullptr, argv[2]);
+    const bool posted = window && PostMessageW(window, WM_CLOSE, 0, 0);
+    std::printf("{\"posted\": %s}\n", posted ? "true" : "false");
+    return posted ? 0 : 1;
+  }
+  if (argc >= 3 && std::wstring(argv[1]) == L"stubborn") return stubborn(_wtoi(argv[2]));
+  std::fprintf(
+      stderr,
+      "usage: probe window|box <caption> | press <caption> <button> | "
+      "child <caption> <text> | process <name.exe> | close <caption> | stubborn <seconds>\n");
   return 2;
 }
