@@ -64,9 +64,14 @@ void appendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-// Full-width forms as the plain ones (speech-dispatcher turns them so before
-// the engine sees them anyway).
+// Full-width digits, letters and signs as the plain ones. The Chinese
+// punctuation stays: the voice pauses at it as it should. Its full stop and
+// colon are a decimal point and a clock's colon only between digits.
 char32_t narrowed(char32_t c) {
+  if (c == 0xFF0C || c == 0xFF0E || c == 0xFF1A || c == 0xFF1B || c == 0xFF01 || c == 0xFF1F ||
+      c == 0xFF08 || c == 0xFF09) {
+    return c;
+  }
   if (c >= 0xFF01 && c <= 0xFF5E) return c - 0xFEE0;
   if (c == 0x3000) return ' ';
   if (c == 0x2212) return '-';  // minus sign
@@ -75,6 +80,12 @@ char32_t narrowed(char32_t c) {
 
 bool isDigit(char32_t c) {
   return c >= '0' && c <= '9';
+}
+bool isPoint(char32_t c) {
+  return c == '.' || c == 0xFF0E;
+}
+bool isColon(char32_t c) {
+  return c == ':' || c == 0xFF1A;
 }
 bool isLetter(char32_t c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -216,7 +227,7 @@ class Writer {
       prev_ = Prev::Number;
       return;
     }
-    if (intDigits <= 2 && at(end) == ':' && digitAt(end + 1) && digitAt(end + 2) &&
+    if (intDigits <= 2 && isColon(at(end)) && digitAt(end + 1) && digitAt(end + 2) &&
         !digitAt(end + 3) && valueOf(s_, start, end) <= 24 && valueOf(s_, end + 1, end + 3) < 60) {
       out_ += chineseNumeral(valueOf(s_, start, end));
       out_ += "点";
@@ -236,7 +247,7 @@ class Writer {
     }
     if (at(end) == '/' && digitAt(end + 1) && intDigits == end - start) {
       const std::size_t denominatorEnd = digitsFrom(end + 1);
-      if (at(denominatorEnd) != '.' && !letterAt(denominatorEnd) && at(denominatorEnd) != '/' &&
+      if (!isPoint(at(denominatorEnd)) && !letterAt(denominatorEnd) && at(denominatorEnd) != '/' &&
           denominatorEnd - end - 1 <= 16 && intDigits <= 16) {
         // 1/2: 二分之一
         out_ += chineseNumeral(valueOf(s_, end + 1, denominatorEnd));
@@ -248,7 +259,7 @@ class Writer {
       }
     }
     std::string spoken = integer(start, end);
-    if (at(end) == '.' && digitAt(end + 1)) {
+    if (isPoint(at(end)) && digitAt(end + 1)) {
       const std::size_t fractionEnd = digitsFrom(end + 1);
       spoken += "点";
       for (std::size_t k = end + 1; k < fractionEnd; ++k) spoken += kDigitNames[s_[k] - '0'];
@@ -305,7 +316,7 @@ class Writer {
   // 2023-05-01, 2023/5/1, 2023.5.1: 二零二三年五月一日.
   bool date(std::size_t start, std::size_t end) {
     const char32_t sep = at(end);
-    if (sep != '-' && sep != '/' && sep != '.') return false;
+    if (sep != '-' && sep != '/' && !isPoint(sep)) return false;
     const std::size_t monthEnd = digitsFrom(end + 1);
     if (monthEnd - end - 1 < 1 || monthEnd - end - 1 > 2 || at(monthEnd) != sep) return false;
     const std::size_t dayEnd = digitsFrom(monthEnd + 1);
@@ -451,25 +462,32 @@ void appendGroup(std::string& out, unsigned value, bool leadingZero) {
   }
 }
 
+// 0 < value < 10^16: 亿 over 万 over groups of four digits, a 零 where
+// digits are skipped (10050 一万零五十, 100000001 一亿零一).
+void appendNumeral(std::string& out, unsigned long long value, bool leadingZero) {
+  constexpr unsigned long long kYi = 100000000ULL;
+  if (value >= kYi) {
+    appendNumeral(out, value / kYi, leadingZero);
+    out += "亿";
+    if (value % kYi != 0) appendNumeral(out, value % kYi, value % kYi < kYi / 10);
+    return;
+  }
+  if (value >= 10000) {
+    appendGroup(out, static_cast<unsigned>(value / 10000), leadingZero);
+    out += "万";
+    if (value % 10000 != 0)
+      appendGroup(out, static_cast<unsigned>(value % 10000), value % 10000 < 1000);
+    return;
+  }
+  appendGroup(out, static_cast<unsigned>(value), leadingZero);
+}
+
 }  // namespace
 
 std::string chineseNumeral(unsigned long long value) {
   if (value == 0) return std::string(kDigitNames[0]);
-  static constexpr std::string_view kGroups[] = {"万亿", "亿", "万", ""};
-  unsigned long long divisor = 1000000000000ULL;
   std::string out;
-  bool pendingZero = false;
-  for (std::string_view group : kGroups) {
-    const auto part = static_cast<unsigned>(value / divisor % 10000);
-    divisor /= 10000;
-    if (part == 0) {
-      pendingZero = !out.empty();
-      continue;
-    }
-    appendGroup(out, part, pendingZero || (!out.empty() && part < 1000));
-    out += group;
-    pendingZero = false;
-  }
+  appendNumeral(out, value, false);
   // 十, 十五, 十万: a leading 一十 is said 十.
   constexpr std::string_view kOneTen = "一十";
   if (out.compare(0, kOneTen.size(), kOneTen) == 0) out.erase(0, kDigitNames[1].size());

@@ -4,7 +4,10 @@
 // symbols badly: "30%" ends in the English "percent", "0.5秒" loses its 点,
 // "10000" becomes 十千, "km/h" is spelt with an English "slash", Ⅲ becomes
 // three letter I's and ① nothing at all. Written in characters, all of it is
-// read in Mandarin.
+// read in Mandarin. The speech-dispatcher voice uses it for Chinese voices.
+// The SAPI voice does not: Windows' Chinese voices bring a text front end of
+// their own for numbers, units and signs, and what they make of this text
+// could not be heard where it was written, so their input is left as it is.
 
 #include <string>
 #include <string_view>

@@ -39,7 +39,7 @@ def fake_daemon_run(binary, here):
             env["SPEECHD_ADDRESS"] = "unix_socket:" + path
             env["SPEECHD_CMD"] = os.path.join(runtime, "no-speech-dispatcher")
             env["ZANDREL_TEST_FAKE_COUNT"] = count
-            return run(binary, "SpeechdEndlessList.*", env)
+            return run(binary, "SpeechdEndlessList.*:SsipSession.*", env)
         finally:
             fake.kill()
             fake.wait()
@@ -57,10 +57,12 @@ def main():
 
     codes = []
     with PulseServer() as pulse:
-        with SpeechDaemon(pulse) as daemon:
+        # Logging what reaches the output module: the voice and the text.
+        with SpeechDaemon(pulse, log_level=5) as daemon:
             env = daemon.env
             env["ZANDREL_TEST_MONITOR"] = MONITOR
-            codes.append(run(binary, "SpeechdVoiceDescription.*:SpeechdDaemon.*", env))
+            env["ZANDREL_TEST_SPEECHD_LOG"] = daemon.log_path
+            codes.append(run(binary, "SpeechdVoiceDescription.*:SpeechdVoiceChoice.*:SpeechdDaemon.*", env))
         # A daemon the test kills; the one autospawned after it is stopped too.
         with SpeechDaemon(pulse) as daemon:
             env = daemon.env

@@ -26,8 +26,12 @@
 #include <thread>
 #include <vector>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include "runtime/speech.h"
 #include "runtime/speech_speechd.h"
+#include "runtime/ssip_client_speechd.h"
 
 extern char** environ;
 
@@ -319,6 +323,143 @@ TEST(SpeechdEndlessList, TheListIsBoundedAndItsFailureCountsAsAFailedService) {
     EXPECT_LT(msSince(again), 100.0);
   }
   EXPECT_EQ(listsAsked(countFile), 1);
+}
+
+// A daemon of one connection, scripted by the test: it reads what the client
+// sends and writes what the test tells it to.
+class ScriptedDaemon {
+ public:
+  ScriptedDaemon() {
+    path_ = ::testing::TempDir() + "ssip-" + std::to_string(::getpid()) + ".sock";
+    ::unlink(path_.c_str());
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un sun{};
+    sun.sun_family = AF_UNIX;
+    std::memcpy(sun.sun_path, path_.c_str(), path_.size() + 1);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&sun), sizeof(sun));
+    ::listen(listener_, 1);
+  }
+  ~ScriptedDaemon() {
+    if (client_ >= 0) ::close(client_);
+    ::close(listener_);
+    ::unlink(path_.c_str());
+  }
+  ScriptedDaemon(const ScriptedDaemon&) = delete;
+  ScriptedDaemon& operator=(const ScriptedDaemon&) = delete;
+
+  DaemonAddress address() const { return DaemonAddress{true, path_, "", 0}; }
+
+  // Reads up to and including `end`; empty when the client closed first.
+  std::string readUntil(const std::string& end) {
+    if (client_ < 0) client_ = ::accept(listener_, nullptr, nullptr);
+    while (buffer_.find(end) == std::string::npos) {
+      char chunk[4096];
+      const ssize_t n = ::recv(client_, chunk, sizeof(chunk), 0);
+      if (n <= 0) return {};
+      buffer_.append(chunk, static_cast<std::size_t>(n));
+    }
+    const std::size_t at = buffer_.find(end) + end.size();
+    std::string got = buffer_.substr(0, at);
+    buffer_.erase(0, at);
+    return got;
+  }
+  void write(const std::string& bytes) {
+    ::send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  }
+
+ private:
+  std::string path_;
+  int listener_ = -1;
+  int client_ = -1;
+  std::string buffer_;
+};
+
+TEST(SsipSession, SpeaksEscapedDataAndTellsOnlyItsOwnEvents) {
+  ScriptedDaemon daemon;
+  std::mutex mutex;
+  std::vector<std::pair<int, std::size_t>> events;
+  std::string spokenData;
+  std::thread script([&] {
+    EXPECT_EQ(daemon.readUntil("\r\n"), "SET SELF CLIENT_NAME a:b:c\r\n");
+    daemon.write("208 OK CLIENT NAME SET\r\n");
+    EXPECT_EQ(daemon.readUntil("\r\n"), "HISTORY GET CLIENT_ID\r\n");
+    daemon.write("245-7\r\n245 OK CLIENT ID SENT\r\n");
+    EXPECT_EQ(daemon.readUntil("\r\n"), "SPEAK\r\n");
+    daemon.write("230 OK RECEIVING DATA\r\n");
+    spokenData = daemon.readUntil("\r\n.\r\n");
+    // Another client's late event on this connection, then this client's.
+    daemon.write("701-3\r\n701-9\r\n701 BEGIN\r\n701-5\r\n701-7\r\n701 BEGIN\r\n");
+    daemon.write("225-5\r\n225 OK MESSAGE QUEUED\r\n");
+    daemon.readUntil("CANCEL SELF\r\n");
+    daemon.write("210 OK CANCELLED\r\n");
+  });
+  std::unique_ptr<SsipSession> session =
+      SsipSession::open(daemon.address(), "a:b:c", [&](int code, std::size_t message) {
+        std::lock_guard lock(mutex);
+        events.emplace_back(code, message);
+      });
+  ASSERT_NE(session, nullptr);
+  EXPECT_EQ(session->speak(".a\r\nb\n."), std::optional<std::size_t>(5));
+  session->close();
+  script.join();
+  // A leading dot is doubled, lines end in CRLF, a lone dot ends the data.
+  EXPECT_EQ(spokenData, "..a\r\nb\r\n..\r\n.\r\n");
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(events, (std::vector<std::pair<int, std::size_t>>{{701, 5}}));
+}
+
+TEST(SsipSession, AnUnansweredCommandGivesTheConnectionUpAfterCancellingItsSpeech) {
+  ScriptedDaemon daemon;
+  std::string cancelled;
+  std::string after;
+  std::thread script([&] {
+    daemon.readUntil("\r\n");
+    daemon.write("208 OK CLIENT NAME SET\r\n");
+    daemon.readUntil("\r\n");
+    daemon.write("245-7\r\n245 OK CLIENT ID SENT\r\n");
+    daemon.readUntil("SET SELF PRIORITY MESSAGE\r\n");  // and no answer
+    cancelled = daemon.readUntil("\r\n");
+    after = daemon.readUntil("never sent");
+  });
+  std::unique_ptr<SsipSession> session = SsipSession::open(daemon.address(), "a:b:c", nullptr);
+  ASSERT_NE(session, nullptr);
+  const Clock::time_point asked = Clock::now();
+  EXPECT_FALSE(session->command("SET SELF PRIORITY MESSAGE"));
+  const double waited = msSince(asked);
+  EXPECT_GE(waited, 1900.0);
+  EXPECT_LT(waited, 2500.0);
+  EXPECT_TRUE(session->broken());
+  EXPECT_TRUE(session->timedOut());
+  // Later calls fail at once.
+  const Clock::time_point again = Clock::now();
+  EXPECT_FALSE(session->speak("好").has_value());
+  EXPECT_LT(msSince(again), 50.0);
+  script.join();
+  // What it queued is cancelled, then the connection ends.
+  EXPECT_EQ(cancelled, "CANCEL SELF\r\n");
+  EXPECT_EQ(after, "");
+}
+
+TEST(SsipSession, AnAnswerPastEveryLimitBreaksTheConnectionAtOnce) {
+  ScriptedDaemon daemon;
+  std::thread script([&] {
+    daemon.readUntil("\r\n");
+    daemon.write("208 OK CLIENT NAME SET\r\n");
+    daemon.readUntil("\r\n");
+    daemon.write("245-7\r\n245 OK CLIENT ID SENT\r\n");
+    daemon.readUntil("CANCEL SELF\r\n");
+    daemon.write(std::string(100 << 10, 'x'));  // a line without end
+    daemon.readUntil("never sent");
+  });
+  std::unique_ptr<SsipSession> session = SsipSession::open(daemon.address(), "a:b:c", nullptr);
+  ASSERT_NE(session, nullptr);
+  const Clock::time_point asked = Clock::now();
+  EXPECT_FALSE(session->command("CANCEL SELF"));
+  EXPECT_LT(msSince(asked), 1000.0);
+  EXPECT_TRUE(session->broken());
+  EXPECT_FALSE(session->timedOut());
+  session.reset();
+  script.join();
 }
 
 }  // namespace
