@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -25,6 +24,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How long a failed service is left alone before it is asked again.
 constexpr std::chrono::milliseconds kSilentRetryAfter{5000};
 // Larger files are no question text.
 constexpr std::streamsize kMaxSpokenFileBytes = 4 << 20;
