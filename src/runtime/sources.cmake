@@ -37,6 +37,7 @@ endif()
 # Speech: the portable speech object and markup-to-speech text.
 target_sources(zandrel_core PRIVATE
   runtime/speech.cpp
+  runtime/spoken_mandarin.cpp
   runtime/spoken_text.cpp)
 
 # Speech on Linux: speech-dispatcher through libspeechd.

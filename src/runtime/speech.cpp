@@ -41,6 +41,11 @@ std::optional<std::size_t> chooseVoice(const std::vector<std::string>& descripti
   return std::nullopt;
 }
 
+std::optional<std::size_t> SpeechVoice::preferredVoice(
+    const std::vector<std::string>& descriptions) {
+  return chooseVoice(descriptions);
+}
+
 TextToSpeech::TextToSpeech(SpeechEngine& engine, NotificationSink sink)
     : engine_(engine), relay_(std::make_shared<Relay>()) {
   relay_->sink = std::move(sink);
@@ -65,7 +70,8 @@ void TextToSpeech::construct() {
     relay_->liveVoice = 0;
     return;
   }
-  if (const std::optional<std::size_t> chosen = chooseVoice(voice_->voiceDescriptions())) {
+  if (const std::optional<std::size_t> chosen =
+          voice_->preferredVoice(voice_->voiceDescriptions())) {
     voice_->selectVoice(*chosen);
   }
 }

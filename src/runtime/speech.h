@@ -28,6 +28,8 @@ class SpeechVoice {
   virtual ~SpeechVoice() = default;
   // The installed voices' descriptions, in the engine's order.
   virtual std::vector<std::string> voiceDescriptions() = 0;
+  // Which of those to take; by default chooseVoice's choice.
+  virtual std::optional<std::size_t> preferredVoice(const std::vector<std::string>& descriptions);
   virtual bool selectVoice(std::size_t index) = 0;
   virtual bool pause() = 0;
   // Asynchronous; `mode` is kSpeakText (already free of markup), kSpeakFile

@@ -1,6 +1,5 @@
 #include "runtime/speech_speechd.h"
 
-#include <pthread.h>
 #include <signal.h>
 #include <speech-dispatcher/libspeechd.h>
 
@@ -10,13 +9,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <utility>
 #include <vector>
 
+#include "runtime/spoken_mandarin.h"
 #include "runtime/spoken_text.h"
 #include "runtime/ssip_client_speechd.h"
 
@@ -25,8 +24,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A daemon that did not answer in time is not asked again, for each press,
-// before this has passed: each read would wait out the probe's deadline.
+// How long a failed service is left alone before it is asked again.
 constexpr std::chrono::milliseconds kSilentRetryAfter{5000};
 // Larger files are no question text.
 constexpr std::streamsize kMaxSpokenFileBytes = 4 << 20;
@@ -60,6 +58,31 @@ std::optional<DaemonAddress> defaultAddress() {
 }
 
 // ---------------------------------------------------------------------------
+// Whether the daemon failed lately: a daemon that did not answer in time, or
+// sent a voice list past every limit, is not asked again, for each press,
+// before kSilentRetryAfter has passed: each read would wait out a deadline.
+
+class ServiceHealth {
+ public:
+  void failed() {
+    std::lock_guard lock(mutex_);
+    silentUntil_ = Clock::now() + kSilentRetryAfter;
+  }
+  void answered() {
+    std::lock_guard lock(mutex_);
+    silentUntil_ = Clock::time_point{};
+  }
+  bool failedLately() {
+    std::lock_guard lock(mutex_);
+    return Clock::now() < silentUntil_;
+  }
+
+ private:
+  std::mutex mutex_;
+  Clock::time_point silentUntil_{};
+};
+
+// ---------------------------------------------------------------------------
 // The voice list, kept per daemon instance.
 
 struct VoiceList {
@@ -70,7 +93,7 @@ struct VoiceList {
 class VoiceCatalog {
  public:
   // The daemon's voices; listed again only when the daemon is another one
-  // than last time. Empty when the daemon cannot list them.
+  // than last time. nullptr when the daemon cannot list them.
   std::shared_ptr<const VoiceList> voicesOf(const DaemonAddress& address,
                                             const DaemonIdentity& identity) {
     std::lock_guard lock(mutex_);
@@ -81,7 +104,7 @@ class VoiceCatalog {
       listed->names.emplace_back(name);
       listed->descriptions.push_back(describeSpeechdVoice(name, language, variant));
     };
-    if (!listDaemonVoices(address, add)) return std::make_shared<const VoiceList>();
+    if (!listDaemonVoices(address, add)) return nullptr;
     voices_ = std::move(listed);
     listedFor_ = identity;
     return voices_;
@@ -94,8 +117,7 @@ class VoiceCatalog {
 };
 
 // ---------------------------------------------------------------------------
-// Events. libspeechd's callbacks carry no user data, only the client id of the
-// connection; they run on the connection's own event thread.
+// Events of one voice's messages, from its connection's reader thread.
 
 class VoiceEvents {
  public:
@@ -111,8 +133,20 @@ class VoiceEvents {
     {
       std::lock_guard lock(mutex_);
       begun_.insert(message);
+      heard_.insert(message);
     }
+    done_.notify_all();
     forward(kSpeechStart);
+  }
+
+  // Waits until the message has begun (or already ended): a daemon that
+  // accepts text while its output module is stuck never starts it.
+  bool waitStarted(std::size_t message, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    const bool started =
+        done_.wait_for(lock, timeout, [&] { return heard_.count(message) > 0 || abandoned_; });
+    heard_.erase(message);
+    return started && !abandoned_;
   }
 
   // End, or cancellation: a cancelled message that had begun is heard ending.
@@ -123,11 +157,22 @@ class VoiceEvents {
     {
       std::lock_guard lock(mutex_);
       wasBegun = begun_.erase(message) > 0;
+      heard_.insert(message);
     }
     if (!cancelled || wasBegun) forward(kSpeechEnd);
     {
       std::lock_guard lock(mutex_);
       if (pending_.erase(message) == 0) endedEarly_.insert(message);
+    }
+    done_.notify_all();
+  }
+
+  // The connection is gone: no message of it will end any more.
+  void abandon() {
+    {
+      std::lock_guard lock(mutex_);
+      pending_.clear();
+      abandoned_ = true;
     }
     done_.notify_all();
   }
@@ -159,122 +204,52 @@ class VoiceEvents {
   std::set<std::size_t> pending_;
   std::set<std::size_t> endedEarly_;
   std::set<std::size_t> begun_;
+  std::set<std::size_t> heard_;  // begun or ended, until waitStarted has seen it
+  bool abandoned_ = false;
 };
-
-// Voices by their connection's client id. The daemon may deliver a closed
-// connection's late events on a newer connection, so the id in the event,
-// not the connection it came on, decides whose event it is.
-class EventRoutes {
- public:
-  void add(std::size_t client, std::shared_ptr<VoiceEvents> events) {
-    std::lock_guard lock(mutex_);
-    routes_[client] = std::move(events);
-  }
-  void remove(std::size_t client) {
-    std::lock_guard lock(mutex_);
-    routes_.erase(client);
-  }
-  std::shared_ptr<VoiceEvents> find(std::size_t client) {
-    std::lock_guard lock(mutex_);
-    const auto it = routes_.find(client);
-    return it == routes_.end() ? nullptr : it->second;
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<std::size_t, std::shared_ptr<VoiceEvents>> routes_;
-};
-
-EventRoutes& eventRoutes() {
-  static EventRoutes routes;
-  return routes;
-}
-
-// spd_close stops the event thread with pthread_cancel. Our code must not be
-// cancelled half-way (a held lock, a half-sent message), so cancellation
-// waits until the callback is back in libspeechd.
-class NoCancellation {
- public:
-  NoCancellation() { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous_); }
-  ~NoCancellation() { pthread_setcancelstate(previous_, nullptr); }
-  NoCancellation(const NoCancellation&) = delete;
-  NoCancellation& operator=(const NoCancellation&) = delete;
-
- private:
-  int previous_ = PTHREAD_CANCEL_ENABLE;
-};
-
-void onSpeechdEvent(size_t message, size_t client, SPDNotificationType type) {
-  NoCancellation guard;
-  const std::shared_ptr<VoiceEvents> events = eventRoutes().find(client);
-  if (!events) return;  // a voice already destroyed
-  switch (type) {
-    case SPD_EVENT_BEGIN:
-      events->begun(message);
-      break;
-    case SPD_EVENT_END:
-      events->finished(message, false);
-      break;
-    case SPD_EVENT_CANCEL:
-      events->finished(message, true);
-      break;
-    default:
-      break;
-  }
-}
 
 // ---------------------------------------------------------------------------
 
-struct ConnectionCloser {
-  void operator()(SPDConnection* connection) const {
-    // Stops the sound at once and drops the queue; closing alone would let the
-    // daemon finish the message.
-    spd_cancel(connection);
-    spd_close(connection);
-  }
-};
-using Connection = std::unique_ptr<SPDConnection, ConnectionCloser>;
-
 class SpeechdVoice final : public SpeechVoice {
  public:
-  SpeechdVoice(Connection connection, std::size_t client, std::shared_ptr<VoiceEvents> events,
-               std::shared_ptr<VoiceCatalog> catalog, DaemonAddress address,
-               DaemonIdentity identity)
-      : connection_(std::move(connection)),
-        client_(client),
+  SpeechdVoice(std::unique_ptr<SsipSession> session, std::shared_ptr<VoiceEvents> events,
+               std::shared_ptr<VoiceCatalog> catalog, std::shared_ptr<ServiceHealth> health,
+               DaemonAddress address, DaemonIdentity identity)
+      : session_(std::move(session)),
         events_(std::move(events)),
         catalog_(std::move(catalog)),
+        health_(std::move(health)),
         address_(std::move(address)),
         identity_(std::move(identity)) {}
 
-  ~SpeechdVoice() override {
-    // Unrouted first: whatever the closing connection still reports is no
-    // longer this voice's to tell.
-    eventRoutes().remove(client_);
-    connection_.reset();
-  }
+  // Closing cancels what the voice speaks and has queued, and waits for the
+  // daemon's answer no longer than any other command.
+  ~SpeechdVoice() override = default;
 
   SpeechdVoice(const SpeechdVoice&) = delete;
   SpeechdVoice& operator=(const SpeechdVoice&) = delete;
 
-  SPDConnection* connection() const { return connection_.get(); }
-
   std::vector<std::string> voiceDescriptions() override {
-    voices_ = catalog_->voicesOf(address_, identity_);
+    if (!listVoices()) return {};
     return voices_->descriptions;
   }
 
-  bool selectVoice(std::size_t index) override {
-    if (!voices_) voices_ = catalog_->voicesOf(address_, identity_);
-    if (index >= voices_->names.size()) return false;
-    return spd_set_synthesis_voice(connection_.get(), voices_->names[index].c_str()) == 0;
+  std::optional<std::size_t> preferredVoice(const std::vector<std::string>& descriptions) override {
+    return chooseSpeechdVoice(descriptions);
   }
 
-  // Silences the voice at once. speech-dispatcher's own pause (spd_pause)
-  // wedges the daemon: after it, no message of any client is ever spoken
-  // again, cancelled or not. A resume is never asked of a voice here, so
-  // stopping what it says and has queued is what a pause amounts to.
-  bool pause() override { return spd_cancel(connection_.get()) == 0; }
+  bool selectVoice(std::size_t index) override {
+    if (!listVoices() || index >= voices_->names.size()) return false;
+    if (!done(session_->command("SET SELF SYNTHESIS_VOICE " + voices_->names[index]))) return false;
+    chinese_ = chooseVoice({voices_->descriptions[index]}).has_value();
+    return true;
+  }
+
+  // Silences the voice at once. speech-dispatcher's own pause wedges the
+  // daemon: after it, no message of any client is ever spoken again,
+  // cancelled or not. A resume is never asked of a voice here, so stopping
+  // what it says and has queued is what a pause amounts to.
+  bool pause() override { return done(session_->command("CANCEL SELF")); }
 
   bool speak(int mode, std::string_view text) override {
     switch (mode) {
@@ -294,34 +269,66 @@ class SpeechdVoice final : public SpeechVoice {
   bool waitUntilDone(int timeoutMs) override { return events_->waitUntilDone(timeoutMs); }
 
  private:
+  // The result of an exchange with the daemon. A daemon that did not answer
+  // in time has lost this voice for good (the connection is shut, so nothing
+  // asked of it is heard later), and counts as failed for the next voices.
+  bool done(bool answered) {
+    if (session_->broken()) {
+      if (session_->timedOut()) health_->failed();
+      events_->abandon();
+      return false;
+    }
+    return answered;
+  }
+
+  // A daemon whose list failed (too slow, or past every limit) is as good as
+  // one that does not answer.
+  bool listVoices() {
+    if (voices_) return true;
+    if (session_->broken()) return false;
+    voices_ = catalog_->voicesOf(address_, identity_);
+    if (voices_) return true;
+    health_->failed();
+    session_->abandon();
+    events_->abandon();
+    return false;
+  }
+
   // Nothing to say is accepted and heard as an instant start and end, as a
   // voice reading an empty text would; the daemon itself rejects an empty
   // message and gets its connection out of step over it.
   bool sayText(std::string_view text, bool xml = false) {
     if (!isValidUtf8(text) || text.find('\0') != std::string_view::npos) return false;
+    if (session_->broken()) return done(false);
     if (isBlankText(text)) {
       events_->spokeNothing();
       return true;
     }
-    if (!xml) return say(std::string(text));
+    if (!xml) return say(chinese_ ? mandarinSpokenText(text) : std::string(text));
     std::string document(text);
     // The daemon's SSML wants a <speak> root; fragments get one.
     if (asciiLowered(document).find("<speak") == std::string::npos) {
       document = "<speak>" + document + "</speak>";
     }
-    if (spd_set_data_mode(connection_.get(), SPD_DATA_SSML) != 0) return false;
+    if (!done(session_->command("SET SELF SSML_MODE on"))) return false;
     const bool accepted = say(document);
-    spd_set_data_mode(connection_.get(), SPD_DATA_TEXT);
+    if (!session_->broken()) done(session_->command("SET SELF SSML_MODE off"));
     return accepted;
   }
 
+  // Accepted means heard: the request counts only once the daemon reports
+  // that it began to speak it. One that does not begin in time is dropped
+  // with the connection, so that it is not heard later, unasked, when the
+  // output module wakes up.
   bool say(const std::string& text) {
-    // Priority "message": queued behind this voice's earlier requests, and
-    // not cut off by other programs' ordinary text.
-    const int message = spd_say(connection_.get(), SPD_MESSAGE, text.c_str());
-    if (message < 0) return false;
-    events_->said(static_cast<std::size_t>(message));
-    return true;
+    const std::optional<std::size_t> message = session_->speak(text);
+    if (!done(message.has_value())) return false;
+    events_->said(*message);
+    if (events_->waitStarted(*message, kSsipAnswerTimeout)) return true;
+    if (!session_->broken()) health_->failed();
+    session_->abandon();
+    events_->abandon();
+    return false;
   }
 
   static std::optional<std::string> readTextFile(std::string_view path) {
@@ -341,20 +348,33 @@ class SpeechdVoice final : public SpeechVoice {
     return contents;
   }
 
-  Connection connection_;
-  std::size_t client_;
+  std::unique_ptr<SsipSession> session_;
   std::shared_ptr<VoiceEvents> events_;
   std::shared_ptr<VoiceCatalog> catalog_;
+  std::shared_ptr<ServiceHealth> health_;
   DaemonAddress address_;
   DaemonIdentity identity_;
   std::shared_ptr<const VoiceList> voices_;
+  bool chinese_ = false;  // the chosen voice is a Chinese one
 };
+
+// The client's name as the daemon shows it: "<user>:<program>:<component>".
+std::string clientName() {
+  std::string user;
+  if (const char* name = std::getenv("USER")) user = name;
+  const bool plain = !user.empty() && std::all_of(user.begin(), user.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-' || c == '.';
+  });
+  return (plain ? user : std::string("user")) + ":zandrel:speaker";
+}
 
 class SpeechdEngine final : public SpeechEngine {
  public:
   SpeechdEngine() {
-    // libspeechd writes to its socket without MSG_NOSIGNAL: a daemon that dies
-    // must give a failed call, not end the program by SIGPIPE.
+    // libspeechd, which starts the daemon when there is none, writes to its
+    // socket without MSG_NOSIGNAL: a daemon that dies must give a failed
+    // call, not end the program by SIGPIPE.
     struct sigaction current {};
     if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
       ::signal(SIGPIPE, SIG_IGN);
@@ -364,56 +384,65 @@ class SpeechdEngine final : public SpeechEngine {
   std::unique_ptr<SpeechVoice> createVoice(VoiceEventCallback onEvent) override {
     std::optional<DaemonAddress> address = defaultAddress();
     if (!address) return nullptr;
-    if (noticedSilent()) return nullptr;
+    if (health_->failedLately()) return nullptr;
     DaemonIdentity identity;
-    const Reach reach = probe(*address, identity);
+    Reach reach = probe(*address, identity);
     if (reach == Reach::Silent) return nullptr;
-
-    char* error = nullptr;
-    Connection connection(spd_open2("zandrel", "speaker", nullptr, SPD_MODE_THREADED, nullptr,
-                                    /*autospawn=*/1, &error));
-    std::free(error);
-    if (!connection) return nullptr;
-    if (reach == Reach::Absent && probe(*address, identity) != Reach::Answered) {
-      return nullptr;  // started, but not the daemon at our address
+    if (reach == Reach::Absent) {
+      startDaemon();
+      // Started, but only the daemon at our address will do.
+      if (probe(*address, identity) != Reach::Answered) return nullptr;
     }
-    const int client = spd_get_client_id(connection.get());
-    if (client < 0) return nullptr;
 
     auto events = std::make_shared<VoiceEvents>(std::move(onEvent));
-    eventRoutes().add(static_cast<std::size_t>(client), events);
-    // From here the voice owns the route and removes it whatever happens.
-    auto voice =
-        std::make_unique<SpeechdVoice>(std::move(connection), static_cast<std::size_t>(client),
-                                       events, catalog_, std::move(*address), std::move(identity));
-    SPDConnection* raw = voice->connection();
-    raw->callback_begin = onSpeechdEvent;
-    raw->callback_end = onSpeechdEvent;
-    raw->callback_cancel = onSpeechdEvent;
-    if (spd_set_notification_on(raw, SPD_BEGIN) != 0 ||
-        spd_set_notification_on(raw, SPD_END) != 0 ||
-        spd_set_notification_on(raw, SPD_CANCEL) != 0) {
+    std::unique_ptr<SsipSession> session =
+        SsipSession::open(*address, clientName(), [events](int code, std::size_t message) {
+          if (code == 701) events->begun(message);
+          if (code == 702) events->finished(message, false);
+          if (code == 703) events->finished(message, true);
+        });
+    // The daemon answered a moment ago: one that cannot take a connection
+    // now is failing.
+    if (!session) {
+      health_->failed();
       return nullptr;
     }
-    return voice;
+    // Priority "message": queued behind this voice's earlier requests, and
+    // not cut off by other programs' ordinary text.
+    for (const char* setting : {"SET SELF NOTIFICATION BEGIN on", "SET SELF NOTIFICATION END on",
+                                "SET SELF NOTIFICATION CANCEL on", "SET SELF PRIORITY MESSAGE"}) {
+      if (!session->command(setting)) {
+        if (session->timedOut()) health_->failed();
+        return nullptr;
+      }
+    }
+    return std::make_unique<SpeechdVoice>(std::move(session), std::move(events), catalog_, health_,
+                                          std::move(*address), std::move(identity));
   }
 
  private:
   Reach probe(const DaemonAddress& address, DaemonIdentity& identity) {
     const Reach reach = probeDaemon(address, identity);
-    std::lock_guard lock(silentMutex_);
-    silentUntil_ = reach == Reach::Silent ? Clock::now() + kSilentRetryAfter : Clock::time_point{};
+    if (reach == Reach::Silent) {
+      health_->failed();
+    } else {
+      health_->answered();
+    }
     return reach;
   }
 
-  bool noticedSilent() {
-    std::lock_guard lock(silentMutex_);
-    return Clock::now() < silentUntil_;
+  // libspeechd starts the daemon (autospawn) as the user's session expects:
+  // the command, its arguments and its environment are its to know.
+  static void startDaemon() {
+    char* error = nullptr;
+    SPDConnection* connection =
+        spd_open2("zandrel", "start", nullptr, SPD_MODE_SINGLE, nullptr, /*autospawn=*/1, &error);
+    std::free(error);
+    if (connection != nullptr) spd_close(connection);
   }
 
   std::shared_ptr<VoiceCatalog> catalog_ = std::make_shared<VoiceCatalog>();
-  std::mutex silentMutex_;
-  Clock::time_point silentUntil_{};
+  std::shared_ptr<ServiceHealth> health_ = std::make_shared<ServiceHealth>();
 };
 
 }  // namespace
@@ -438,6 +467,27 @@ std::string describeSpeechdVoice(std::string_view name, std::string_view languag
   }
   description += ")";
   return description;
+}
+
+// espeak-ng 1.51 lists "Chinese (Mandarin, latin as English)" first. That
+// voice reads most characters as pinyin spelt out in English ("dui four" for
+// 对) and is no Mandarin a learner understands; its "latin as Pinyin" sibling
+// reads every character in Mandarin. The first match alone is plainly wrong
+// on such a system, so the Mandarin reader is preferred.
+std::optional<std::size_t> chooseSpeechdVoice(const std::vector<std::string>& descriptions) {
+  const std::optional<std::size_t> first = chooseVoice(descriptions);
+  if (!first) return std::nullopt;
+  std::optional<std::size_t> variant;
+  for (std::size_t i = *first; i < descriptions.size(); ++i) {
+    const std::string lowered = asciiLowered(descriptions[i]);
+    if (lowered.find("mandarin") == std::string::npos ||
+        lowered.find("latin as pinyin") == std::string::npos || !chooseVoice({descriptions[i]})) {
+      continue;
+    }
+    if (lowered.find('+') == std::string::npos) return i;
+    if (!variant) variant = i;
+  }
+  return variant ? variant : first;
 }
 
 std::unique_ptr<SpeechEngine> createSpeechDispatcherEngine() {

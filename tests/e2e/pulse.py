@@ -185,9 +185,11 @@ class SpeechDaemon:
     It listens at the default socket of the private runtime directory, where
     libspeechd finds it without further settings."""
 
-    def __init__(self, pulse, config_dir=None):
+    def __init__(self, pulse, config_dir=None, log_level=None):
         self.pulse = pulse
         self.config_dir = config_dir  # default: the system's configuration
+        # 5 logs what the daemon hands its output module: voice and text.
+        self.log_level = log_level
         self.socket_path = os.path.join(pulse.runtime_dir, "speech-dispatcher", "speechd.sock")
         self.log_dir = os.path.join(pulse.runtime_dir, "speechd-log")
         self.process = None
@@ -205,13 +207,18 @@ class SpeechDaemon:
         self.process = subprocess.Popen(
             ["speech-dispatcher", "--run-single", "--timeout", "0", "--log-dir", self.log_dir,
              "--communication-method", "unix_socket", "--socket-path", self.socket_path]
-            + (["--config-dir", self.config_dir] if self.config_dir else []),
+            + (["--config-dir", self.config_dir] if self.config_dir else [])
+            + (["--log-level", str(self.log_level)] if self.log_level is not None else []),
             env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             stdin=subprocess.DEVNULL)
         if not _wait_for_socket(self.socket_path, timeout, self.process):
             self.stop()
             raise RuntimeError("speech-dispatcher did not start; see " + self.log_dir)
         return self
+
+    @property
+    def log_path(self):
+        return os.path.join(self.log_dir, "speech-dispatcher.log")
 
     @property
     def pid(self):

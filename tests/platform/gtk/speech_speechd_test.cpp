@@ -17,7 +17,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +28,7 @@
 
 #include "runtime/speech.h"
 #include "runtime/speech_speechd.h"
+#include "runtime/spoken_mandarin.h"
 
 extern char** environ;
 
@@ -246,6 +249,47 @@ TEST(SpeechdVoiceDescription, ChineseLanguagesSayChinese) {
       std::optional<std::size_t>(1));
 }
 
+// espeak-ng's Chinese voices as the daemon lists them, in its order.
+std::vector<std::string> espeakNgChineseVoices() {
+  std::ifstream in(std::string(ZANDREL_SPEECH_TEST_DATA) + "/espeak_ng_chinese_voices.tsv");
+  std::vector<std::string> descriptions;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t tab1 = line.find('\t');
+    const std::size_t tab2 = line.find('\t', tab1 + 1);
+    descriptions.push_back(describeSpeechdVoice(
+        line.substr(0, tab1), line.substr(tab1 + 1, tab2 - tab1 - 1), line.substr(tab2 + 1)));
+  }
+  return descriptions;
+}
+
+TEST(SpeechdVoiceChoice, TakesTheVoiceThatReadsCharactersInMandarin) {
+  std::vector<std::string> voices = espeakNgChineseVoices();
+  ASSERT_EQ(voices.size(), 510u);
+  // The first Chinese voice reads most characters as pinyin in English.
+  EXPECT_EQ(voices[*chooseVoice(voices)], "Chinese (Mandarin, latin as English) (cmn)");
+  ASSERT_TRUE(chooseSpeechdVoice(voices).has_value());
+  EXPECT_EQ(voices[*chooseSpeechdVoice(voices)],
+            "Chinese (Mandarin, latin as Pinyin) (cmn-LATN-PINYIN)");
+  // Only variants of it: the first of them.
+  std::vector<std::string> variants;
+  for (const std::string& v : voices) {
+    if (v.find("latin as Pinyin)+") != std::string::npos || v.find("English") != std::string::npos)
+      variants.push_back(v);
+  }
+  EXPECT_EQ(variants[*chooseSpeechdVoice(variants)],
+            "Chinese (Mandarin, latin as Pinyin)+Adam (cmn-LATN-PINYIN, Adam)");
+  // No such voice: the first Chinese one, as everywhere else.
+  const std::vector<std::string> others = {"English (en)", "xiaoyan (Chinese, zh-CN)",
+                                           "Sinji (Chinese, yue)"};
+  EXPECT_EQ(chooseSpeechdVoice(others), std::optional<std::size_t>(1));
+  EXPECT_EQ(chooseSpeechdVoice({"English (en)", "Deutsch (de)"}), std::nullopt);
+  // A Pinyin voice that is no Chinese voice is not taken before one that is.
+  EXPECT_EQ(chooseSpeechdVoice({"yan (Chinese, zh)", "Mandarin latin as pinyin (en)"}),
+            std::optional<std::size_t>(0));
+}
+
 class SpeechdDaemon : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -264,9 +308,10 @@ TEST_F(SpeechdDaemon, ListsItsVoicesOnceAndFindsMandarin) {
   const std::vector<std::string> voices = voice->voiceDescriptions();
   const Clock::time_point t1 = Clock::now();
   ASSERT_FALSE(voices.empty());
-  const std::optional<std::size_t> chosen = chooseVoice(voices);
+  const std::optional<std::size_t> chosen = chooseSpeechdVoice(voices);
   ASSERT_TRUE(chosen.has_value());
-  EXPECT_EQ(voices[*chosen].rfind("Chinese (Mandarin", 0), 0u) << voices[*chosen];
+  EXPECT_EQ(voices[*chosen].rfind("Chinese (Mandarin, latin as Pinyin) (", 0), 0u)
+      << voices[*chosen];
   EXPECT_TRUE(voice->selectVoice(*chosen));
   EXPECT_FALSE(voice->selectVoice(voices.size()));
 
@@ -305,6 +350,101 @@ TEST_F(SpeechdDaemon, SpeaksAChineseQuestionAudiblyWithStartThenEnd) {
               millisecondsBetween(asked, done), millisecondsBetween(asked, events[0].at), rms);
   EXPECT_GT(rms, 0.02);
   EXPECT_GT(millisecondsBetween(asked, done), 1000.0);  // it was really spoken, not skipped
+}
+
+std::string commandOutput(const std::string& command) {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+  std::string out;
+  if (!pipe) return out;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof(buffer), pipe.get())) out.append(buffer, n);
+  return out;
+}
+
+std::string shellQuoted(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// What the daemon last handed its output module, from its log (level 5):
+// the voice's name and the text.
+struct ModuleRequest {
+  std::string voice;
+  std::string text;
+};
+ModuleRequest lastModuleRequest(const std::string& logPath) {
+  std::ifstream in(logPath, std::ios::binary);
+  std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ModuleRequest request;
+  constexpr std::string_view kVoice = "\nsynthesis_voice=";
+  if (const std::size_t at = log.rfind(kVoice); at != std::string::npos) {
+    const std::size_t from = at + kVoice.size();
+    request.voice = log.substr(from, log.find('\n', from) - from);
+  }
+  constexpr std::string_view kText = "Command sent to output module: |<speak>";
+  if (const std::size_t at = log.rfind(kText); at != std::string::npos) {
+    const std::size_t from = at + kText.size();
+    request.text = log.substr(from, log.find("</speak>", from) - from);
+  }
+  return request;
+}
+
+// A question as exam pages write them: numbers, units, a percentage, a
+// decimal, a fine, choice labels.
+const char kExamQuestion[] =
+    "第12题：机动车在高速公路上以100km/h行驶，驾驶人饮酒后血液中酒精含量达到20mg/100ml，"
+    "反应时间约0.5秒，制动距离增加30%，罚款200元。<br>A. 3个月 B. 6个月 C. 12个月 D. 24个月";
+
+TEST_F(SpeechdDaemon, TheVoiceSetReadsAnExamQuestionInMandarinThroughout) {
+  const char* logPath = std::getenv("ZANDREL_TEST_SPEECHD_LOG");
+  ASSERT_NE(logPath, nullptr) << "run through speech_audio_run.py";
+  TextToSpeech speech(*engine, receiver.sink());
+  speech.construct();
+  MonitorRecording recording;
+  const Clock::time_point asked = Clock::now();
+  ASSERT_TRUE(speech.speak(kSpeakText, kExamQuestion, 60000, kLabel));
+  const double spokenMs = millisecondsBetween(asked, Clock::now());
+  recording.stop();
+  const ModuleRequest request = lastModuleRequest(logPath);
+  ASSERT_FALSE(request.voice.empty()) << "no voice in " << logPath;
+  ASSERT_FALSE(request.text.empty());
+  // espeak-ng's own voice of that name, read as the module reads it (SSML:
+  // the daemon adds index marks); -x marks every switch to another language,
+  // such as "(en)".
+  std::string voiceName = request.voice;
+  std::replace(voiceName.begin(), voiceName.end(), ' ', '_');
+  std::string file;
+  std::istringstream voices(commandOutput("espeak-ng --voices"));
+  for (std::string line; std::getline(voices, line);) {
+    std::istringstream fields(line);
+    std::string priority, language, gender, name, path;
+    fields >> priority >> language >> gender >> name >> path;
+    if (name == voiceName) file = path;
+  }
+  ASSERT_FALSE(file.empty()) << request.voice;
+  const std::string phonemes = commandOutput("espeak-ng -m -q -x -v " + shellQuoted(file) + " " +
+                                             shellQuoted("<speak>" + request.text + "</speak>"));
+  std::printf("voice %s; %.0f ms of speech; the engine got: %s\nphonemes: %s\n",
+              request.voice.c_str(), spokenMs, request.text.c_str(), phonemes.c_str());
+  EXPECT_EQ(request.voice, "Chinese (Mandarin, latin as Pinyin)");
+  EXPECT_EQ(phonemes.find('('), std::string::npos) << "a switch of language";
+  EXPECT_GT(recording.soxRms(::testing::TempDir() + "speech_exam.raw"), 0.02);
+}
+
+// Every phrase of the text writer's, read by that voice: no word of another
+// language.
+TEST(SpeechdVoiceChoice, EspeakNgReadsTheWrittenOutPhrasesInMandarin) {
+  const char* phrases[] = {"30%",        "0.5秒",    "1.5米",    "60km/h",       "Ⅲ",     "①",
+                           "20mg/100ml", "100000",   "50-100米", "20%-30%",      "-5℃",   "1/2",
+                           "是/否",      "ABS",      "C1驾驶证", "2023年5月1日", "10:30", "30°",
+                           "3×4",        "A. 3个月", "LED",      "SUV"};
+  for (const char* phrase : phrases) {
+    const std::string phonemes = commandOutput("espeak-ng -q -x -v cmn-latn-pinyin " +
+                                               shellQuoted(mandarinSpokenText(phrase)));
+    EXPECT_EQ(phonemes.find('('), std::string::npos) << phrase << ": " << phonemes;
+    EXPECT_FALSE(phonemes.empty()) << phrase;
+  }
 }
 
 // How long after `stop` began the sink still sounded, for speech cut off
