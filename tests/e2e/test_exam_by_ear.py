@@ -38,7 +38,7 @@ def body(checks):
                 checks.check(same_words(said, paragraphs),
                              "F1 on a %s reads the number, the question and every choice, "
                              "and nothing else" % what, "said %r, shown %r" % (said, paragraphs))
-                checks.check(said.startswith("第%d题" % number), "%s: the number comes first" % what,
+                checks.check(comparable(said).startswith(comparable("第%d题" % number)), "%s: the number comes first" % what,
                              said[:20])
                 for other in ("全真模拟考试", "剩余时间", "操作提示", "上一题", "交卷"):
                     checks.check(other not in said, "%s: %s is not read" % (what, other))
