@@ -25,6 +25,11 @@ void prepareConsole();
 // so it waits for Enter first. Nothing happens in a terminal or on POSIX.
 void holdOwnConsoleWindow();
 
+// Lets the process hold as many descriptors as its hard limit allows: every
+// connection to the site holds one, and a few hundred clients must not run
+// it out of them. Nothing to do on Windows, whose sockets are not counted so.
+void raiseOpenFileLimit();
+
 // Catches the requests to stop for as long as it lives. Construct it before
 // any thread starts: on POSIX the stop signals are blocked in every thread
 // and taken synchronously here.

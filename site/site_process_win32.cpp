@@ -12,6 +12,8 @@
 
 namespace zandrel::site {
 
+void raiseOpenFileLimit() {}
+
 namespace {
 
 // Set by the console's Ctrl+C / Ctrl+Break / close handler, which Windows
