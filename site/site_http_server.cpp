@@ -297,7 +297,10 @@ class HttpServer::Impl::Connection : public std::enable_shared_from_this<Connect
     if (error) {
       if (cutOff(error)) return close();
       if (expired_) return answerStatus(408);
-      return answerStatus(400);  // closed within the head
+      // Gone before a whole request line: nothing to answer or log (bytes of
+      // another protocol, typically).
+      if (!startLineRead_) return close();
+      return answerStatus(400);
     }
     const auto data = buffer_.cdata();
     const std::string_view bytes(static_cast<const char*>(data.data()), data.size());
@@ -310,7 +313,13 @@ class HttpServer::Impl::Connection : public std::enable_shared_from_this<Connect
         taken.find("\r\n\t") != std::string_view::npos)
       return answerStatus(400);
     buffer_.consume(used);
-    startLineRead_ = startLineRead_ || used > 0;
+    if (used > 0 && !startLineRead_) {
+      // Logged with the answer, whatever the fields turn out to be.
+      startLineRead_ = true;
+      request_.method = std::string(parser_->get().method_string());
+      const std::string_view target = parser_->get().target();
+      request_.path = percentDecode(target.substr(0, target.find('?')), false);
+    }
     if (error == http::error::need_more) return readHead();
     if (error == http::error::header_limit) {
       const auto rest = buffer_.cdata();
@@ -318,19 +327,20 @@ class HttpServer::Impl::Connection : public std::enable_shared_from_this<Connect
           oversizedHeadStatus(std::string_view(static_cast<const char*>(rest.data()), rest.size()),
                               startLineRead_, server_.bounds_));
     }
+    // Not even the start of a request line (TLS, typically): not HTTP, so
+    // neither answered nor logged.
+    if (error && !startLineRead_ && bytes.find('\n') == std::string_view::npos) return close();
     if (error) return answerStatus(error == http::error::body_limit ? 413 : 400);
     onHead();
   }
 
   void onHead() {
     const auto& head = parser_->get();
-    request_.method = std::string(head.method_string());
     const std::string_view target = head.target();
     if (target.size() > server_.bounds_.maxRequestLine) return answerStatus(414);
     if (!isKnownMethod(request_.method) || (head.version() != 10 && head.version() != 11))
       return answerStatus(400);
     const std::size_t query = target.find('?');
-    request_.path = percentDecode(target.substr(0, query), false);
     if (query != std::string_view::npos) addFormFields(target.substr(query + 1), request_.params);
     std::size_t bytes = 0;
     for (const auto& field : head) {
