@@ -489,6 +489,7 @@ BindFailure HttpServer::Impl::bind(const std::string& host, int port) {
       failure = bindFailureOf(error);
       continue;
     }
+    keepSocketFromChildProcesses(static_cast<std::uintptr_t>(acceptor_.native_handle()));
 #ifdef _WIN32
     acceptor_.set_option(ExclusiveAddressUse{}, error);
 #else
@@ -566,6 +567,7 @@ void HttpServer::Impl::acceptNext() {
 }
 
 void HttpServer::Impl::admit(tcp::socket socket) {
+  keepSocketFromChildProcesses(static_cast<std::uintptr_t>(socket.native_handle()));
   if (reading_.size() >= bounds_.maxConnections) reading_.front()->close();
   const auto connection = std::make_shared<Connection>(*this, std::move(socket));
   connection->start();

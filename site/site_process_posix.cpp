@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -8,6 +9,12 @@
 #include "site_process.h"
 
 namespace zandrel::site {
+
+void keepSocketFromChildProcesses(std::uintptr_t socket) {
+  const int descriptor = static_cast<int>(socket);
+  const int flags = fcntl(descriptor, F_GETFD);
+  if (flags >= 0) fcntl(descriptor, F_SETFD, flags | FD_CLOEXEC);
+}
 
 void raiseOpenFileLimit() {
   rlimit limit{};

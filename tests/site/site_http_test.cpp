@@ -6,7 +6,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -314,6 +316,29 @@ TEST_F(SiteHttpTest, ClientsThatHadTheirAnswerNeverKeepANewcomerOut) {
   EXPECT_EQ(statusLine(held.front()->receive(1s)), "HTTP/1.1 200 OK");
   EXPECT_TRUE(held.front()->closedByServer(0ms));
   EXPECT_LE(server_->openConnections(), bounds.maxConnections + bounds.maxAnswered);
+}
+
+TEST(HttpServer, AChildProcessDoesNotKeepThePortOnceTheServerStops) {
+  auto server = std::make_unique<HttpServer>([](const SiteRequest&, SiteResponse&) {}, nullptr);
+  std::string reason;
+  ASSERT_TRUE(server->bind("127.0.0.1", 0, reason)) << reason;
+  ASSERT_TRUE(server->start());
+  const int port = server->port();
+  Connection client(port);  // an accepted connection too
+  client.send("GET / HTTP/1.1\r\n");
+  std::this_thread::sleep_for(100ms);
+  // A program the process starts meanwhile (the browser's web process, say).
+  pid_t child = 0;
+  char sleepProgram[] = "/bin/sleep";
+  char seconds[] = "30";
+  char* argv[] = {sleepProgram, seconds, nullptr};
+  ASSERT_EQ(posix_spawn(&child, sleepProgram, nullptr, nullptr, argv, environ), 0);
+  server->stop();
+  server.reset();
+  HttpServer again([](const SiteRequest&, SiteResponse&) {}, nullptr);
+  EXPECT_TRUE(again.bind("127.0.0.1", port, reason)) << reason << ": the child holds the port";
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
 }
 
 TEST(SiteHttp, PathsAndFormFieldsDecode) {
