@@ -105,12 +105,13 @@ int run(const std::vector<std::string>& args) {
                   std::string(host.subject == Subject::One ? "科目一" : "科目四"));
     }
     host.server = std::make_unique<SiteServer>(host.subject, std::move(exam), sink);
-    std::string reason;
-    if (!host.server->bind(host.endpoint.host, host.endpoint.port, reason)) {
-      const std::string hint = reason == "address in use" ? "stop the other server or pass "
-                                                          : "pass another address with ";
+    BindFailure failure = BindFailure::None;
+    if (!host.server->bind(host.endpoint.host, host.endpoint.port, failure)) {
+      const std::string hint = failure == BindFailure::AddressInUse
+                                   ? "stop the other server or pass "
+                                   : "pass another address with ";
       return fail("cannot listen on " + formatAddress(host.endpoint.host, host.endpoint.port) +
-                  " (" + reason + "); " + hint + host.option);
+                  " (" + std::string(describe(failure)) + "); " + hint + host.option);
     }
   }
   for (Host& host : hosts) {

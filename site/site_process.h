@@ -3,6 +3,7 @@
 // arguments, where it lies, and being asked to stop (Ctrl+C, SIGTERM).
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,16 @@ void prepareConsole();
 // program was started by a double-click) would close with the message in it,
 // so it waits for Enter first. Nothing happens in a terminal or on POSIX.
 void holdOwnConsoleWindow();
+
+// Lets the process hold as many descriptors as its hard limit allows: every
+// connection to the site holds one, and a few hundred clients must not run
+// it out of them. Nothing to do on Windows, whose sockets are not counted so.
+void raiseOpenFileLimit();
+
+// Keeps a socket (a descriptor, or a SOCKET on Windows) from the child
+// processes the program starts (its browser's, its speech service): one that
+// inherited the site's listener would hold the port after the program ends.
+void keepSocketFromChildProcesses(std::uintptr_t socket);
 
 // Catches the requests to stop for as long as it lives. Construct it before
 // any thread starts: on POSIX the stop signals are blocked in every thread

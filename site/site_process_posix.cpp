@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -7,6 +9,19 @@
 #include "site_process.h"
 
 namespace zandrel::site {
+
+void keepSocketFromChildProcesses(std::uintptr_t socket) {
+  const int descriptor = static_cast<int>(socket);
+  const int flags = fcntl(descriptor, F_GETFD);
+  if (flags >= 0) fcntl(descriptor, F_SETFD, flags | FD_CLOEXEC);
+}
+
+void raiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
 
 namespace {
 

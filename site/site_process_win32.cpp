@@ -12,6 +12,12 @@
 
 namespace zandrel::site {
 
+void raiseOpenFileLimit() {}
+
+void keepSocketFromChildProcesses(std::uintptr_t socket) {
+  SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+}
+
 namespace {
 
 // Set by the console's Ctrl+C / Ctrl+Break / close handler, which Windows

@@ -58,11 +58,12 @@ EmbeddedSite::EmbeddedSite(const std::vector<Host>& hosts,
       say(std::string("no questions for ") + subjectName(host.subject) + "; its pages say so");
     // The request log of a program with a window goes nowhere.
     auto server = std::make_unique<site::SiteServer>(host.subject, std::move(exam), nullptr);
-    std::string reason;
-    if (!server->bind(host.endpoint.host, host.endpoint.port, reason)) {
+    site::BindFailure failure = site::BindFailure::None;
+    if (!server->bind(host.endpoint.host, host.endpoint.port, failure)) {
       say(site::formatAddress(host.endpoint.host, host.endpoint.port) + " is " +
-          (reason == "address in use" ? "served already; showing what answers there"
-                                      : "not available (" + reason + ")"));
+          (failure == site::BindFailure::AddressInUse
+               ? "served already; showing what answers there"
+               : "not available (" + std::string(site::describe(failure)) + ")"));
       continue;
     }
     if (!server->start()) {

@@ -10,10 +10,14 @@ CASE is one of:
   header-flood  one request with 2,000,000 small header fields: answered 431,
                 and the site's memory neither grows much nor stays grown.
   stop          SIGTERM while 100 slow clients trickle: the site ends within 1 s.
+  lockout       waves of 210 connections every 1.8 s, up to 1,000, that each send
+                a whole GET and then neither read nor close: every normal client
+                meanwhile, and once all 1,000 are open, gets its page within 1 s.
 
 The site listens on free loopback ports; every wait has a limit.
 """
 
+import resource
 import select
 import socket
 import subprocess
@@ -35,6 +39,10 @@ FLOOD_HEADERS = 2_000_000
 # Growth of the site's resident memory over its size before the flood.
 FLOOD_PEAK_MB = 32
 FLOOD_RESIDUAL_MB = 16
+LOCKOUT_WAVE = 210
+LOCKOUT_WAVE_SECONDS = 1.8
+LOCKOUT_CONNECTIONS = 1000
+LOCKOUT_PAGE_SECONDS = 1.0
 
 
 class Failed(Exception):
@@ -79,6 +87,30 @@ class Site:
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait()
+
+
+def fetch_page(port, timeout):
+    """The status of a whole GET /kaoshi/ (None when it did not come whole
+    within `timeout`) and how long it took."""
+    began = time.monotonic()
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+            s.sendall(b"GET /kaoshi/ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+            reply = b""
+            while time.monotonic() - began < timeout:
+                s.settimeout(max(0.01, timeout - (time.monotonic() - began)))
+                chunk = s.recv(65536)
+                if not chunk:
+                    break
+                reply += chunk
+        head, _, body = reply.partition(b"\r\n\r\n")
+        length = [int(line.split(b":")[1]) for line in head.split(b"\r\n")
+                  if line.lower().startswith(b"content-length:")]
+        whole = reply.startswith(b"HTTP/1.1 ") and length and len(body) == length[0]
+        status = int(reply.split()[1]) if whole else None
+    except (OSError, ValueError, IndexError):
+        status = None
+    return status, time.monotonic() - began
 
 
 def get(port, path="/kaoshi/", timeout=3.0):
@@ -261,7 +293,82 @@ def stop(site):
         clients.close()
 
 
-CASES = {"slow-clients": slow_clients, "header-flood": header_flood, "stop": stop}
+class Attack:
+    """Connections opened at LOCKOUT_WAVE per LOCKOUT_WAVE_SECONDS, from a
+    thread of their own, up to LOCKOUT_CONNECTIONS: each sends a whole GET and
+    then neither reads nor closes."""
+
+    REQUEST = b"GET /kaoshi/ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+
+    def __init__(self, port):
+        self.port = port
+        self.held = []
+        self.refused = 0
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._open, daemon=True)
+        self._thread.start()
+
+    def _open(self):
+        gap = LOCKOUT_WAVE_SECONDS / LOCKOUT_WAVE
+        next_open = time.monotonic()
+        while len(self.held) < LOCKOUT_CONNECTIONS and self.refused < LOCKOUT_CONNECTIONS:
+            if self._stop.wait(max(0.0, next_open - time.monotonic())):
+                return
+            next_open += gap
+            try:
+                s = socket.create_connection(("127.0.0.1", self.port), timeout=2)
+                s.sendall(self.REQUEST)
+                self.held.append(s)
+            except OSError:
+                self.refused += 1
+
+    def done(self):
+        return not self._thread.is_alive()
+
+    def close(self):
+        self._stop.set()
+        self._thread.join()
+        for s in self.held:
+            s.close()
+
+
+def lockout(site):
+    # The attack holds a descriptor per connection.
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    if soft < LOCKOUT_CONNECTIONS + 100 <= hard:
+        resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+    s1 = site.ports[0]
+    results = []  # (open attack connections, status, seconds)
+    attack = Attack(s1)
+    try:
+        # Normal clients while the connections pile up, as a browser's user would come.
+        while not attack.done():
+            results.append((len(attack.held),) + fetch_page(s1, LOCKOUT_PAGE_SECONDS + 2))
+            time.sleep(0.2)
+        for _ in range(10):
+            results.append((len(attack.held),) + fetch_page(s1, LOCKOUT_PAGE_SECONDS + 2))
+            time.sleep(0.1)
+    finally:
+        attack.close()
+    check(attack.refused < LOCKOUT_CONNECTIONS, "the site refuses connections altogether")
+    fast = sum(status == 200 and took < LOCKOUT_PAGE_SECONDS for _, status, took in results)
+    late = [(n, status, took) for n, status, took in results
+            if status != 200 or took >= LOCKOUT_PAGE_SECONDS]
+    slowest = max(took for _, _, took in results)
+    print(f"site-abuse: {len(attack.held)} connections ({attack.refused} refused), "
+          f"{LOCKOUT_WAVE} every {LOCKOUT_WAVE_SECONDS} s, that never read: {fast} of "
+          f"{len(results)} normal pages within {LOCKOUT_PAGE_SECONDS} s, slowest "
+          f"{slowest * 1000:.0f} ms", flush=True)
+    for n, status, took in late[:3]:
+        print(f"site-abuse:   beside {n} connections: status {status} after {took * 1000:.0f} ms",
+              flush=True)
+    check(not late, f"{len(late)} of {len(results)} normal clients did not get their page "
+                    f"within {LOCKOUT_PAGE_SECONDS} s")
+    check(get(s1) == 200, "the site does not answer after the attack")
+
+
+CASES = {"slow-clients": slow_clients, "header-flood": header_flood, "stop": stop,
+         "lockout": lockout}
 
 
 def main():
