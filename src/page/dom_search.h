@@ -21,7 +21,9 @@ std::int64_t keyNumber(std::string_view key);
 // What one search saw, for the program's diagnostic line: small numbers, so
 // that it crosses from the engine's process as it is.
 struct SearchTrace {
-  enum Cause : std::uint8_t { kFound, kNoDocument, kTimedOut, kNoMatchingDiv, kEmptyDiv };
+  // kLoading: the view is still on its way to a new page, so what it shows is
+  // not the page the user asked for; set by the program's side, never by a search.
+  enum Cause : std::uint8_t { kFound, kNoDocument, kTimedOut, kNoMatchingDiv, kEmptyDiv, kLoading };
   std::int32_t visited = 0;  // DIV elements looked at
   std::int32_t match = 0;    // position of the selected one among them, 0 for none
   std::uint8_t by = 0;       // what selected it, an index into kMatchedBy
