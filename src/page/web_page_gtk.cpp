@@ -116,6 +116,14 @@ void onReply(GObject* source, GAsyncResult* result, gpointer data) {
   if (message != nullptr && g_object_is_floating(message)) g_object_ref_sink(message);
   const glib::Object<WebKitUserMessage> owned(message);
   SharedVariant answer;
+  {
+    // The reader gave up on it: dropped unread.
+    const std::lock_guard lock((*pending)->mutex);
+    if ((*pending)->abandoned) {
+      (*pending)->done = true;
+      return;
+    }
+  }
   if (owned) {
     if (GVariant* parameters = webkit_user_message_get_parameters(owned.get())) {
       answer = SharedVariant(g_variant_ref(parameters), g_variant_unref);

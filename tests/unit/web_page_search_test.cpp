@@ -10,6 +10,7 @@
 #include "fakes/fake_page.h"
 #include "page/dom_search.h"
 #include "page/web_page.h"
+#include "runtime/spoken_text.h"
 
 namespace zandrel {
 namespace {
@@ -332,6 +333,53 @@ TEST_F(WebPageSearchTest, ADocumentThatSearchesItselfAnswersInOneStep) {
   document->fastDivInnerHtml = [](std::string_view, int) { return std::nullopt; };
   EXPECT_EQ(page.divInnerHtml("title", 1), "<b>b</b>");
   EXPECT_EQ(dom::divInnerHtml(nullptr, "title", 1), "");
+}
+
+// What crosses from the page is bounded: a question of any size hands on at
+// most kMaxMarkupBytes, yet a full spoken-length question in heavy markup
+// still arrives whole.
+TEST_F(WebPageSearchTest, AHugeQuestionIsCutYetTheSpokenLimitStillArrives) {
+  auto question = dom.div("question", "title");
+  pageWith({dom.div("heading", "title"), question});
+  std::string heavy;
+  for (std::size_t i = 0; i < kMaxSpokenCharacters + 50; ++i)
+    heavy += "<span class=\"option-text\" style=\"color:#333\">题</span>";
+  question->properties["innerHTML"] = heavy;
+  ASSERT_LT(heavy.size(), dom::kMaxMarkupBytes);
+  EXPECT_EQ(page.divInnerHtml("title", 1), heavy);
+  EXPECT_EQ(spokenTextFromMarkup(page.divInnerHtml("title", 1)).size(),
+            kMaxSpokenCharacters * std::string_view("题").size());
+
+  // 3 MB of markup: cut at the bound, before the sequence the bound falls in.
+  std::string huge = "<b>" + std::string(dom::kMaxMarkupBytes - 4, 'x');
+  huge += "题目很长" + std::string(2 * dom::kMaxMarkupBytes, 'y');
+  question->properties["innerHTML"] = huge;
+  const std::string read = page.divInnerHtml("title", 1);
+  EXPECT_EQ(read.size(), dom::kMaxMarkupBytes - 1);
+  EXPECT_EQ(read, huge.substr(0, dom::kMaxMarkupBytes - 1));
+  EXPECT_TRUE(isValidUtf8(read));
+
+  // The answer of a one-step search next to the page is held to the same bound.
+  auto fast = dom.node("fast");
+  fast->fastDivInnerHtml = [&huge](std::string_view, int) { return huge; };
+  bridge.answer = [&](WindowHandle) { return dom.ref(fast); };
+  WebPage other{bridge};
+  ASSERT_TRUE(other.attach(bridge.add(0, "view2", std::string(FakePageBridge::kDocumentClass))));
+  EXPECT_EQ(other.divInnerHtml("title", 1), read);
+}
+
+TEST(BoundedMarkup, NeverLeavesASequenceTagOrEntityOpen) {
+  EXPECT_EQ(dom::boundedMarkup("短的题目", 100), "短的题目");
+  EXPECT_EQ(dom::boundedMarkup("ab题", 4), "ab");  // 题 is 3 bytes: not cut inside
+  EXPECT_EQ(dom::boundedMarkup("ab题c", 5), "ab题");
+  EXPECT_EQ(dom::boundedMarkup("\xF0\x9F\x98\x80x", 3), "");
+  // A cut inside a tag would be read aloud as text: the open tag goes.
+  EXPECT_EQ(dom::boundedMarkup("题<b>干</b><img alt=\"图\" src=\"x\">", 20), "题<b>干</b>");
+  EXPECT_EQ(dom::boundedMarkup("题<b>干</b>&nbsp;x", 16), "题<b>干</b>");
+  // An '&' far back is text, not an open entity.
+  const std::string text = "A&B " + std::string(40, 'z');
+  EXPECT_EQ(dom::boundedMarkup(text, 44), text.substr(0, 44));
+  EXPECT_EQ(dom::boundedMarkup(text + "<br>", text.size() + 2), text);
 }
 
 }  // namespace
