@@ -289,6 +289,8 @@ bool Browser::onLoadFailed(const std::string& address, const GError* error) {
 void Browser::navigate(const std::string& address) {
   lastRequested_ = address;
   failedAddress_.reset();
+  // The user's own choice of a page gets the engine's restarts anew.
+  recoveries_ = 0;
   WebKitWebView* view = asView(view_);
   if (!webkit_web_view_get_is_web_process_responsive(view)) {
     // The page's own script keeps its process busy: it would never even start
@@ -373,7 +375,21 @@ void Browser::onTerminated(int reason) {
     recoveryWindowStart_ = now;
     recoveries_ = 0;
   }
-  if (recoveries_ >= 3) return;  // it crashes on every load: leave the view as it is
+  if (recoveries_ >= 3) {
+    // It crashes on every load: no more restarts, but the view must not keep
+    // a frozen picture of the page either. The message, under the address,
+    // says so and how to get back.
+    ui_.post([alive = std::weak_ptr<bool>(alive_), this] {
+      if (auto flag = alive.lock(); !flag || !*flag) return;
+      const std::string address = this->address().empty() ? lastRequested_ : this->address();
+      failedAddress_ = address;
+      webkit_web_view_load_alternate_html(
+          asView(view_),
+          unreachablePageHtml(address, kEngineGaveUpTitle, kEngineGaveUpAdvice).c_str(),
+          address.c_str(), nullptr);
+    });
+    return;
+  }
   ++recoveries_;
   // Load outside the signal: the engine is still tearing the old process down.
   ui_.post([alive = std::weak_ptr<bool>(alive_), this] {
