@@ -291,6 +291,7 @@ void Browser::navigate(const std::string& address) {
   failedAddress_.reset();
   // The user's own choice of a page gets the engine's restarts anew.
   recoveries_ = 0;
+  gaveUp_ = false;
   WebKitWebView* view = asView(view_);
   if (!webkit_web_view_get_is_web_process_responsive(view)) {
     // The page's own script keeps its process busy: it would never even start
@@ -378,7 +379,8 @@ void Browser::onTerminated(int reason) {
   if (recoveries_ >= 3) {
     // It crashes on every load: no more restarts, but the view must not keep
     // a frozen picture of the page either. The message, under the address,
-    // says so and how to get back.
+    // says so and how to get back; once, should even that fail.
+    if (std::exchange(gaveUp_, true)) return;
     ui_.post([alive = std::weak_ptr<bool>(alive_), this] {
       if (auto flag = alive.lock(); !flag || !*flag) return;
       const std::string address = this->address().empty() ? lastRequested_ : this->address();

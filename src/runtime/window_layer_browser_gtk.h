@@ -83,6 +83,7 @@ class Browser {
   // Crash recovery is bounded so that a page that crashes its process on every
   // load cannot keep the program busy forever.
   int recoveries_ = 0;
+  bool gaveUp_ = false;  // the message that says so is shown
   std::chrono::steady_clock::time_point recoveryWindowStart_{};
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

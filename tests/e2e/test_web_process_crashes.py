@@ -82,7 +82,6 @@ def body(checks):
         checks.check(page_says(GAVE_UP) and page_says("重新打开考试页面"),
                      "after the fourth crash the cut-out says so and how to get back",
                      " ".join(desk.page_texts(frame))[:200])
-        checks.check(not page_says("崩溃之前的题目"), "no frozen picture of the page")
 
         desk.activate_menu(frame, "菜单", "科目一全真模拟考试")
         try:
