@@ -51,15 +51,16 @@ inline bool textEquals(std::string_view a, std::string_view b) {
 ObjectRef findDivElement(AutomationObject* document, std::string_view key, std::int32_t skip,
                          std::int32_t& ordinal, SearchTrace* trace = nullptr);
 
-// The most markup a read hands on. At most 10,000 characters are spoken, and
-// normal question markup is a small multiple of its text, so a megabyte is
-// far more than any read needs; a page whose question holds hundreds of
-// megabytes must not bring them all into the program.
-inline constexpr std::size_t kMaxMarkupBytes = std::size_t{1} << 20;
+// The most markup a read hands on, whatever it holds: at most 10,000
+// characters are spoken, and the markup is cut where its spoken text is full
+// (boundedMarkup); this cap is for markup that says almost nothing (tens of
+// thousands of empty elements) over megabytes.
+inline constexpr std::size_t kMaxMarkupBytes = std::size_t{8} << 20;
 
-// The start of `markup` that fits in `limit` bytes, cut before a UTF-8
-// sequence rather than inside one, and before a tag or entity the cut would
-// leave open (the spoken-text rules read an unclosed '<' as text).
+// The start of `markup` a read needs: no more than gives the whole spoken
+// text (spokenMarkupLength), and no more than `limit` bytes, cut before a
+// UTF-8 sequence rather than inside one, and before a tag or entity the cut
+// would leave open (the spoken-text rules read an unclosed '<' as text).
 std::string_view boundedMarkup(std::string_view markup, std::size_t limit = kMaxMarkupBytes);
 
 // The inner HTML of the element findDivElement selects (ordinal starting at
