@@ -102,8 +102,8 @@ struct ReadRecord {
 
   void write() const {
     if (!readLogOn()) return;
-    static constexpr const char* kSearchFailures[] = {"", "no document", "page timed out",
-                                                      "no matching DIV", "empty DIV"};
+    static constexpr const char* kSearchFailures[] = {
+        "", "no document", "page timed out", "no matching DIV", "empty DIV", "page loading"};
     const char* failure =
         search.cause < std::size(kSearchFailures) ? kSearchFailures[search.cause] : "search failed";
     if (*failure == '\0' && chars == 0) failure = "empty DIV";
@@ -127,9 +127,12 @@ struct ReadRecord {
   const char* speechFailure = "";  // why the voice did not take it
 };
 
+enum class Outcome { kSpoken, kNothingFound, kRefused };
+
 // Prepares the text, then hands it over under the speaker's lock; the caption
-// on success. True when the voice accepted it.
-bool speakQuestion(WindowLayer& window, std::string_view questionText, ReadRecord& record) {
+// on success. A text with nothing to say is no success: the cue that says why
+// is spoken in its place and the caption is left alone.
+Outcome speakQuestion(WindowLayer& window, std::string_view questionText, ReadRecord& record) {
   // Taken before the speaker's lock: window calls from a reading thread are
   // served by the UI thread, which may itself be waiting for that lock.
   const WindowHandle receiver = window.windowHandle(kReceiverLabel);
@@ -138,20 +141,26 @@ bool speakQuestion(WindowLayer& window, std::string_view questionText, ReadRecor
   // and no end of the program waits for it.
   const std::string spoken = spokenTextFromMarkup(questionText);
   record.lap(ReadRecord::kText);
+  const bool found = !isBlankText(spoken);
+  const std::string_view said = found ? spoken
+                                : record.search.cause == dom::SearchTrace::kLoading
+                                    ? kPageLoadingCue
+                                    : kNoQuestionCue;
   bool accepted = false;
   bool voiced = false;
   speaker().with([&](TextToSpeech& s) {
     voiced = !s.empty();
-    accepted = s.speakPrepared(spoken, receiver);
+    accepted = s.speakPrepared(said, receiver);
   });
-  if (accepted) window.setCaption(kStatusLabel, kLoadedText);
+  if (accepted && found) window.setCaption(kStatusLabel, kLoadedText);
   record.lap(ReadRecord::kSpeak);
   record.speechFailure = accepted ? "" : voiced ? "speech refused" : "no voice";
   // Characters of the UTF-8 text: every byte but the continuation bytes.
   if (readLogOn())
     record.chars =
         std::count_if(spoken.begin(), spoken.end(), [](char c) { return (c & 0xC0) != 0x80; });
-  return accepted;
+  if (!accepted) return Outcome::kRefused;
+  return found ? Outcome::kSpoken : Outcome::kNothingFound;
 }
 
 }  // namespace
@@ -236,8 +245,10 @@ bool ReadLogRequested() {
 std::int32_t SpeakAndReport(std::string_view questionText) {
   WindowLayer& window = *services().window;
   ReadRecord unlogged;
-  if (speakQuestion(window, questionText, unlogged)) return 1;
-  reportFailure(window);
+  unlogged.search.cause = dom::SearchTrace::kFound;
+  const Outcome outcome = speakQuestion(window, questionText, unlogged);
+  if (outcome == Outcome::kSpoken) return 1;
+  if (outcome == Outcome::kRefused) reportFailure(window);
   return 0;
 }
 
@@ -251,7 +262,7 @@ std::int32_t ReadAloud() {
     asked.serving = true;
   }
   WindowLayer& window = *services().window;
-  bool accepted = false;
+  Outcome outcome = Outcome::kRefused;
   ReadRecord record;
   for (;;) {
     record = ReadRecord();
@@ -273,7 +284,7 @@ std::int32_t ReadAloud() {
     const std::string questionText = page.divInnerHtml("title", 1, &record.search);
     record.lap(ReadRecord::kPage);
     if (superseded()) continue;
-    accepted = speakQuestion(window, questionText, record);
+    outcome = speakQuestion(window, questionText, record);
     std::lock_guard lock(asked.mutex);
     if (asked.asked == serving) {
       asked.serving = false;
@@ -283,9 +294,9 @@ std::int32_t ReadAloud() {
   // Collapsed requests, served by this run, have no line of their own.
   record.write();
   // After the run has stopped serving: a box the user leaves open holds up
-  // no later read.
-  if (accepted) return 1;
-  reportFailure(window);
+  // no later read. A read that found nothing has said so aloud already.
+  if (outcome == Outcome::kSpoken) return 1;
+  if (outcome == Outcome::kRefused) reportFailure(window);
   return 0;
 }
 

@@ -14,10 +14,15 @@ namespace zandrel {
 
 inline constexpr std::string_view kLoadedText = "加载完毕";
 inline constexpr std::string_view kConversionFailedText = "转换失败！";
+// Spoken instead of a box when a read finds nothing to say: the learner may
+// not be able to read a box.
+inline constexpr std::string_view kNoQuestionCue = "没有找到题目";
+inline constexpr std::string_view kPageLoadingCue = "页面还在加载";
 
 // Reads the page's question aloud. Requests that arrive while a read is in
 // progress are served by that read, which starts again from the pause; they
-// return at once. 0 also for such a request.
+// return at once. 0 also for such a request. A read that finds no text fails:
+// the status stays as it was and a short cue says why.
 std::int32_t ReadAloud();
 std::int32_t SpeakAndReport(std::string_view questionText);
 // Starts the read on a thread of its own and returns at once.

@@ -15,7 +15,7 @@ class InstanceClaim {
 
 // This start's claim, or nullptr when the program already runs in this
 // session (its window has then been asked to come to the front). A claim
-// that cannot be checked (no runtime directory) lets the program run.
+// that cannot be checked (no private place for the lock) lets the program run.
 // One definition per platform.
 std::unique_ptr<InstanceClaim> claimSingleInstance();
 

@@ -1,10 +1,12 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "app/single_instance.h"
@@ -37,13 +39,38 @@ pid_t readHolder(int fd) {
   return static_cast<pid_t>(std::strtol(buffer, nullptr, 10));
 }
 
+// Without a runtime directory (a session started by hand, su, cron), the
+// lock goes into a directory of the user's own under the temporary
+// directory. Only one that is really the user's and closed to everyone else
+// is used: a directory someone else made there, or opened up, could let them
+// hold the lock and keep the program from starting. None: unchecked.
+std::optional<std::string> privateTemporaryDirectory() {
+  const char* base = std::getenv("TMPDIR");
+  std::string directory = base != nullptr && *base == '/' ? base : "/tmp";
+  directory += "/zandrel-" + std::to_string(::getuid());
+  if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
+  struct stat status {};
+  if (::lstat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+      status.st_uid != ::getuid() || (status.st_mode & 077) != 0) {
+    return std::nullopt;
+  }
+  return directory;
+}
+
+int openLock(const std::string& directory) {
+  const std::string path = directory + "/zandrel.lock";
+  return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+}
+
 }  // namespace
 
 std::unique_ptr<InstanceClaim> claimSingleInstance() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime == nullptr || *runtime == '\0') return std::make_unique<UncheckedClaim>();
-  const std::string path = std::string(runtime) + "/zandrel.lock";
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  int fd = runtime != nullptr && *runtime != '\0' ? openLock(runtime) : -1;
+  if (fd < 0) {
+    if (const std::optional<std::string> directory = privateTemporaryDirectory())
+      fd = openLock(*directory);
+  }
   if (fd < 0) return std::make_unique<UncheckedClaim>();
   int locked = 0;
   do {

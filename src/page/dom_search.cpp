@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "runtime/spoken_text.h"
+
 namespace zandrel::dom {
 
 namespace {
@@ -137,7 +139,28 @@ std::string divInnerHtml(AutomationObject* document, std::string_view key, std::
   const ObjectRef element = findDivElement(document, key, skip, ordinal, trace);
   std::string text = element ? element->getText("innerHTML") : std::string();
   if (element && text.empty() && trace != nullptr) trace->cause = SearchTrace::kEmptyDiv;
+  text.resize(boundedMarkup(text).size());
   return text;
+}
+
+std::string_view boundedMarkup(std::string_view markup, std::size_t limit) {
+  std::string_view kept = markup;
+  if (kept.size() > limit) {
+    std::size_t end = limit;
+    // Back to the first byte of a sequence: continuation bytes are 10xxxxxx.
+    while (end > 0 && (static_cast<unsigned char>(markup[end]) & 0xC0) == 0x80) --end;
+    kept = markup.substr(0, end);
+    const std::size_t tag = kept.rfind('<');
+    if (tag != std::string_view::npos && kept.find('>', tag) == std::string_view::npos)
+      kept = kept.substr(0, tag);
+    // An entity is a few dozen characters at most; an '&' further back is text.
+    constexpr std::size_t kLongestEntity = 32;
+    const std::size_t entity = kept.rfind('&');
+    if (entity != std::string_view::npos && kept.size() - entity <= kLongestEntity &&
+        kept.find(';', entity) == std::string_view::npos)
+      kept = kept.substr(0, entity);
+  }
+  return kept.substr(0, spokenMarkupLength(kept));
 }
 
 }  // namespace zandrel::dom

@@ -4,6 +4,7 @@
 // inside the browser engine's own process, so there is exactly one search.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,7 +22,9 @@ std::int64_t keyNumber(std::string_view key);
 // What one search saw, for the program's diagnostic line: small numbers, so
 // that it crosses from the engine's process as it is.
 struct SearchTrace {
-  enum Cause : std::uint8_t { kFound, kNoDocument, kTimedOut, kNoMatchingDiv, kEmptyDiv };
+  // kLoading: the view is still on its way to a new page, so what it shows is
+  // not the page the user asked for; set by the program's side, never by a search.
+  enum Cause : std::uint8_t { kFound, kNoDocument, kTimedOut, kNoMatchingDiv, kEmptyDiv, kLoading };
   std::int32_t visited = 0;  // DIV elements looked at
   std::int32_t match = 0;    // position of the selected one among them, 0 for none
   std::uint8_t by = 0;       // what selected it, an index into kMatchedBy
@@ -48,8 +51,20 @@ inline bool textEquals(std::string_view a, std::string_view b) {
 ObjectRef findDivElement(AutomationObject* document, std::string_view key, std::int32_t skip,
                          std::int32_t& ordinal, SearchTrace* trace = nullptr);
 
+// The most markup a read hands on, whatever it holds: at most 10,000
+// characters are spoken, and the markup is cut where its spoken text is full
+// (boundedMarkup); this cap is for markup that says almost nothing (tens of
+// thousands of empty elements) over megabytes.
+inline constexpr std::size_t kMaxMarkupBytes = std::size_t{8} << 20;
+
+// The start of `markup` a read needs: no more than gives the whole spoken
+// text (spokenMarkupLength), and no more than `limit` bytes, cut before a
+// UTF-8 sequence rather than inside one, and before a tag or entity the cut
+// would leave open (the spoken-text rules read an unclosed '<' as text).
+std::string_view boundedMarkup(std::string_view markup, std::size_t limit = kMaxMarkupBytes);
+
 // The inner HTML of the element findDivElement selects (ordinal starting at
-// 0), or the empty text.
+// 0), bounded by boundedMarkup, or the empty text.
 std::string divInnerHtml(AutomationObject* document, std::string_view key, std::int32_t skip,
                          SearchTrace* trace = nullptr);
 

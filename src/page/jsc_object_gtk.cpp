@@ -64,8 +64,8 @@ std::string utf8FromUtf16(const JSChar* characters, std::size_t length) {
   return out;
 }
 
-JscScope::JscScope(JSGlobalContextRef context, ReadDeadline deadline)
-    : context_(JSGlobalContextRetain(context)), deadline_(deadline) {}
+JscScope::JscScope(JSGlobalContextRef context, ReadDeadline deadline, std::size_t textLimit)
+    : context_(JSGlobalContextRetain(context)), deadline_(deadline), textLimit_(textLimit) {}
 
 JscScope::~JscScope() {
   for (auto& [text, name] : names_) JSStringRelease(name);
@@ -110,7 +110,15 @@ std::string JscObject::getText(std::string_view name) {
   JSValueRef exception = nullptr;
   const OwnedString text(JSValueToStringCopy(context, value, &exception));
   if (exception != nullptr || text.get() == nullptr) return {};
-  return utf8FromUtf16(JSStringGetCharactersPtr(text.get()), JSStringGetLength(text.get()));
+  const JSChar* characters = JSStringGetCharactersPtr(text.get());
+  std::size_t length = JSStringGetLength(text.get());
+  if (length > scope_->textLimit()) {
+    length = scope_->textLimit();
+    // A pair is kept whole or not at all.
+    if (length > 0 && characters[length - 1] >= 0xD800 && characters[length - 1] <= 0xDBFF)
+      --length;
+  }
+  return utf8FromUtf16(characters, length);
 }
 
 double JscObject::getNumber(std::string_view name) {

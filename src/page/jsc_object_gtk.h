@@ -40,7 +40,10 @@ class ReadDeadline {
 // property names they use (made once), and the deadline.
 class JscScope {
  public:
-  JscScope(JSGlobalContextRef context, ReadDeadline deadline);
+  // Texts read are cut to `textLimit` UTF-16 code units, so a huge property
+  // is never converted whole.
+  JscScope(JSGlobalContextRef context, ReadDeadline deadline,
+           std::size_t textLimit = static_cast<std::size_t>(-1));
   ~JscScope();
   JscScope(const JscScope&) = delete;
   JscScope& operator=(const JscScope&) = delete;
@@ -48,10 +51,12 @@ class JscScope {
   JSContextRef context() const { return context_; }
   JSStringRef name(std::string_view name);
   const ReadDeadline& deadline() const { return deadline_; }
+  std::size_t textLimit() const { return textLimit_; }
 
  private:
   JSGlobalContextRef context_;
   ReadDeadline deadline_;
+  std::size_t textLimit_;
   std::map<std::string, JSStringRef, std::less<>> names_;
 };
 

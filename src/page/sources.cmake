@@ -16,13 +16,16 @@ if(ZANDREL_PLATFORM STREQUAL "gtk")
   target_link_libraries(zandrel_platform PUBLIC zandrel_page_gtk)
 
   # The extension WebKit loads into its web process, in "webext" next to the
-  # program. It carries its own copy of the portable DIV search. It is built
-  # without sanitizers whatever the rest is built with: the web process is not
-  # an instrumented program and cannot load an instrumented module.
+  # program. It carries its own copy of the portable DIV search, and of the
+  # spoken-text rules, which say how much of the question's markup a read
+  # needs. It is built without sanitizers whatever the rest is built with: the
+  # web process is not an instrumented program and cannot load an
+  # instrumented module.
   add_library(zandrel-webext MODULE
     page/webext/page_extension_gtk.cpp
     page/jsc_object_gtk.cpp
-    page/dom_search.cpp)
+    page/dom_search.cpp
+    runtime/spoken_text.cpp)
   set_target_properties(zandrel-webext PROPERTIES
     PREFIX ""
     LIBRARY_OUTPUT_DIRECTORY "$<TARGET_FILE_DIR:zandrel>/webext"

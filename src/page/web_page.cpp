@@ -84,8 +84,10 @@ std::string WebPage::divInnerHtml(std::string_view key, std::int32_t skip,
   // it runs the very same search as below.
   if (doc_ != nullptr) {
     dom::SearchTrace seen;
-    if (std::optional<std::string> text = doc_->divInnerHtml(key, skip, trace ? *trace : seen))
+    if (std::optional<std::string> text = doc_->divInnerHtml(key, skip, trace ? *trace : seen)) {
+      text->resize(dom::boundedMarkup(*text).size());
       return std::move(*text);
+    }
   }
   return dom::divInnerHtml(doc_.get(), key, skip, trace);
 }

@@ -116,6 +116,14 @@ void onReply(GObject* source, GAsyncResult* result, gpointer data) {
   if (message != nullptr && g_object_is_floating(message)) g_object_ref_sink(message);
   const glib::Object<WebKitUserMessage> owned(message);
   SharedVariant answer;
+  {
+    // The reader gave up on it: dropped unread.
+    const std::lock_guard lock((*pending)->mutex);
+    if ((*pending)->abandoned) {
+      (*pending)->done = true;
+      return;
+    }
+  }
   if (owned) {
     if (GVariant* parameters = webkit_user_message_get_parameters(owned.get())) {
       answer = SharedVariant(g_variant_ref(parameters), g_variant_unref);
@@ -182,11 +190,16 @@ SharedVariant ask(const std::shared_ptr<UiDispatcher>& ui, const std::shared_ptr
 // The document of a web view's page. The reads the page object makes run in
 // one step inside the web process (divInnerHtml); single property reads and
 // calls from here are not offered and yield empty values.
+//
+// While the view still loads, a read that finds nothing says the page is
+// loading; while it still shows the page before the one asked for, nothing
+// of that earlier page is read at all.
 class RemoteDocument : public AutomationObject {
  public:
+  enum class Load { kDone, kLoading, kAwaitingNewPage };
   RemoteDocument(std::shared_ptr<UiDispatcher> ui, std::shared_ptr<ViewRef> view,
-                 std::uint64_t identity)
-      : ui_(std::move(ui)), view_(std::move(view)), identity_(identity) {}
+                 std::uint64_t identity, Load load)
+      : ui_(std::move(ui)), view_(std::move(view)), identity_(identity), load_(load) {}
 
   std::string getText(std::string_view) override { return {}; }
   double getNumber(std::string_view) override { return 0.0; }
@@ -195,11 +208,22 @@ class RemoteDocument : public AutomationObject {
 
   std::optional<std::string> divInnerHtml(std::string_view key, int skip,
                                           dom::SearchTrace& trace) override {
+    if (load_ == Load::kAwaitingNewPage) {
+      trace.cause = dom::SearchTrace::kLoading;
+      return std::string();
+    }
+    std::string text = ask(key, skip, trace);
+    if (text.empty() && load_ == Load::kLoading) trace.cause = dom::SearchTrace::kLoading;
+    return text;
+  }
+
+ private:
+  std::string ask(std::string_view key, int skip, dom::SearchTrace& trace) {
     GVariant* keyBytes = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, key.data(), key.size(), 1);
     const SharedVariant reply =
-        ask(ui_, view_, msg::kDivInnerHtml,
-            share(g_variant_new(msg::kDivInnerHtmlFormat, identity_, keyBytes, skip)),
-            Clock::now() + std::chrono::milliseconds(kReadTimeoutMs));
+        zandrel::ask(ui_, view_, msg::kDivInnerHtml,
+                     share(g_variant_new(msg::kDivInnerHtmlFormat, identity_, keyBytes, skip)),
+                     Clock::now() + std::chrono::milliseconds(kReadTimeoutMs));
     if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE(msg::kDivInnerHtmlReplyType))) {
       trace.cause = dom::SearchTrace::kTimedOut;
       return std::string();
@@ -213,10 +237,10 @@ class RemoteDocument : public AutomationObject {
     return data != nullptr ? std::string(data, size) : std::string();
   }
 
- private:
   std::shared_ptr<UiDispatcher> ui_;
   std::shared_ptr<ViewRef> view_;
   std::uint64_t identity_;
+  Load load_;
 };
 
 class GtkPageBridge : public PageBridge {
@@ -277,14 +301,21 @@ class GtkPageBridge : public PageBridge {
   ObjectRef documentFromWindow(WindowHandle documentWindow, int timeoutMs) override {
     const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
     std::shared_ptr<ViewRef> view;
+    auto load = RemoteDocument::Load::kDone;
     ui_->invoke(
         [&] {
           GtkWidget* widget = liveWidget(documentWindow);
-          if (widget != nullptr && WEBKIT_IS_WEB_VIEW(widget))
-            view = std::make_shared<ViewRef>(WEBKIT_WEB_VIEW(widget));
+          if (widget == nullptr || !WEBKIT_IS_WEB_VIEW(widget)) return;
+          view = std::make_shared<ViewRef>(WEBKIT_WEB_VIEW(widget));
+          if (g_object_get_data(G_OBJECT(widget), kAwaitingNewPageKey) != nullptr)
+            load = RemoteDocument::Load::kAwaitingNewPage;
+          else if (webkit_web_view_is_loading(WEBKIT_WEB_VIEW(widget)))
+            load = RemoteDocument::Load::kLoading;
         },
         deadline);
     if (!view) return nullptr;
+    if (load == RemoteDocument::Load::kAwaitingNewPage)
+      return std::make_shared<RemoteDocument>(ui_, view, 0, load);
     const SharedVariant reply = ask(ui_, view, msg::kDocumentQuery, nullptr, deadline);
     if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE(msg::kDocumentReplyType))) {
       return nullptr;
@@ -293,7 +324,7 @@ class GtkPageBridge : public PageBridge {
     guint64 identity = 0;
     g_variant_get(reply.get(), msg::kDocumentReplyType, &hasDocument, &identity);
     if (!hasDocument) return nullptr;
-    return std::make_shared<RemoteDocument>(ui_, view, identity);
+    return std::make_shared<RemoteDocument>(ui_, view, identity, load);
   }
 
  private:

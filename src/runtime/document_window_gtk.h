@@ -10,4 +10,9 @@ namespace zandrel {
 // window stands on other platforms.
 inline constexpr std::string_view kGtkDocumentWindowClass = "WebKitWebView";
 
+// Object data the browser control sets on its view while it is on its way to
+// a new page and still shows the one before (load started, no answer yet), so
+// a read does not take the earlier page for the one asked for.
+inline constexpr char kAwaitingNewPageKey[] = "zandrel-awaiting-new-page";
+
 }  // namespace zandrel

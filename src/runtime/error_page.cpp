@@ -4,7 +4,8 @@
 
 namespace zandrel {
 
-std::string unreachablePageHtml(const std::string& address) {
+std::string unreachablePageHtml(const std::string& address, std::string_view title,
+                                std::string_view advice) {
   // The browser is 2000 x 2800 and the window shows page x 517-1477, y 232-820
   // of it, less what the frame takes and less the lowest 68 px at the
   // Subject 4 height: the message sits at the top left of that area and stays
@@ -13,7 +14,7 @@ std::string unreachablePageHtml(const std::string& address) {
   std::string page =
       "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\">\n<title>";
-  page += kUnreachableTitle;
+  page += title;
   page +=
       "</title>\n<style>\n"
       "html,body{margin:0;padding:0;overflow:hidden;background:#dfe6ee}\n"
@@ -26,9 +27,9 @@ std::string unreachablePageHtml(const std::string& address) {
       "#address{margin-top:8px;color:#55606d;font-size:16px;word-wrap:break-word;"
       "word-break:break-all}\n"
       "</style>\n</head>\n<body>\n<div id=\"unreachable\">\n<h1>";
-  page += kUnreachableTitle;
+  page += title;
   page += "</h1>\n<p>";
-  page += kUnreachableAdvice;
+  page += advice;
   page += "</p>\n<p id=\"address\">";
   page += escapeHtml(address);
   page += "</p>\n</div>\n</body>\n</html>\n";

@@ -4,6 +4,7 @@
 // lets the user see.
 
 #include <string>
+#include <string_view>
 
 namespace zandrel {
 
@@ -12,9 +13,19 @@ inline constexpr char kUnreachableTitle[] = "无法打开考试页面";
 inline constexpr char kUnreachableAdvice[] =
     "请检查网络或考试网站，然后在“菜单”中选择“科目一全真模拟考试”或“科目四全真模拟考试”重试。";
 
+// The site accepted the connection but did not answer in time.
+inline constexpr char kNoAnswerTitle[] = "考试网站没有响应";
+// The browser engine's page process kept crashing and is not started again.
+inline constexpr char kEngineGaveUpTitle[] = "考试页面多次崩溃，已停止加载";
+inline constexpr char kEngineGaveUpAdvice[] =
+    "请在“菜单”中选择“科目一全真模拟考试”重新打开考试页面。";
+
 // A whole HTML document that says the exam page at `address` cannot be
-// reached and how to try again, ending with the address (escaped, so any
-// text is shown as text). Self-contained: no script, no outside resource.
-std::string unreachablePageHtml(const std::string& address);
+// reached (or what `title` says went wrong) and how to try again, ending with
+// the address (escaped, so any text is shown as text). Self-contained: no
+// script, no outside resource.
+std::string unreachablePageHtml(const std::string& address,
+                                std::string_view title = kUnreachableTitle,
+                                std::string_view advice = kUnreachableAdvice);
 
 }  // namespace zandrel

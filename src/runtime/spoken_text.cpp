@@ -440,6 +440,7 @@ class MarkupReader {
   std::string read() {
     std::size_t i = 0;
     while (i < s_.size() && !text_.full()) {
+      read_ = i;
       if (s_[i] == '<') {
         if (const std::optional<std::size_t> next = skipMarkup(i)) {
           i = *next;
@@ -451,8 +452,12 @@ class MarkupReader {
       }
       i += addCharacterAt(s_, i, text_);
     }
+    if (!text_.full()) read_ = s_.size();
     return text_.take();
   }
+  // After read(): where the markup stopped giving text (the token that found
+  // the text full is not counted).
+  std::size_t readLength() const { return read_; }
 
  private:
   // Handles markup at s[i] == '<'; returns the index after it, or nullopt when
@@ -502,6 +507,7 @@ class MarkupReader {
 
   std::string_view s_;
   SpokenText text_;
+  std::size_t read_ = 0;
   bool noCommentEnd_ = false;
   bool noTagEnd_ = false;
 };
@@ -510,6 +516,12 @@ class MarkupReader {
 
 std::string spokenTextFromMarkup(std::string_view markup) {
   return MarkupReader(markup).read();
+}
+
+std::size_t spokenMarkupLength(std::string_view markup) {
+  MarkupReader reader(markup);
+  reader.read();
+  return reader.readLength();
 }
 
 bool isValidUtf8(std::string_view text) {

@@ -28,6 +28,12 @@ inline constexpr int kMaxCombiningMarks = 4;
 // voice can say, are left out.
 std::string spokenTextFromMarkup(std::string_view markup);
 
+// How much of the start of `markup` gives all of its spoken text: the rest
+// would add nothing once kMaxSpokenCharacters are reached. A whole token
+// (tag, element, entity, character) at its end; markup.size() when the text
+// never fills up.
+std::size_t spokenMarkupLength(std::string_view markup);
+
 // True when `text` is well-formed UTF-8 (no overlong forms, no surrogates).
 bool isValidUtf8(std::string_view text);
 

@@ -3,9 +3,11 @@
 #include <webkit2/webkit2.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "runtime/document_window_gtk.h"
 #include "runtime/error_page.h"
 #include "runtime/window_layer_dispatch_gtk.h"
 
@@ -111,14 +113,25 @@ Browser::Browser(const ControlDesign& design, NavigatedHandler navigated, UiDisp
     webkit_web_view_set_zoom_level(asView(view_), kTextZoom[static_cast<std::size_t>(size)]);
   }
 
+  if (const char* limits = g_getenv("ZANDREL_TEST_LOAD_LIMITS")) {
+    long head = 0;
+    long progress = 0;
+    if (std::sscanf(limits, "%ld,%ld", &head, &progress) == 2 && head > 0 && progress > 0) {
+      headLimit_ = std::chrono::milliseconds(head);
+      progressLimit_ = std::chrono::milliseconds(progress);
+    }
+  }
   g_signal_connect(view_, "load-changed",
-                   G_CALLBACK(+[](WebKitWebView* view, WebKitLoadEvent event, gpointer self) {
-                     // Committed is the engine's navigate-complete: the new
-                     // document's address is final and the document begins;
-                     // images and scripts may still be loading.
-                     if (event != WEBKIT_LOAD_COMMITTED) return;
-                     const gchar* uri = webkit_web_view_get_uri(view);
-                     static_cast<Browser*>(self)->onCommitted(uri != nullptr ? uri : "");
+                   G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+                     static_cast<Browser*>(self)->onLoadEvent(event);
+                   }),
+                   this);
+  g_signal_connect(view_, "notify::estimated-load-progress",
+                   G_CALLBACK(+[](GObject*, GParamSpec*, gpointer data) {
+                     // Bytes are coming: a slow page that moves may take its time.
+                     auto* self = static_cast<Browser*>(data);
+                     if (self->stallTimer_ != 0 && self->committed_)
+                       self->watchLoad(self->progressLimit_);
                    }),
                    this);
   g_signal_connect(
@@ -159,6 +172,7 @@ Browser::Browser(const ControlDesign& design, NavigatedHandler navigated, UiDisp
 Browser::~Browser() {
   *alive_ = false;
   stopProbe();
+  unwatchLoad();
   g_signal_handlers_disconnect_by_data(view_, this);
   g_object_unref(view_);
 }
@@ -180,6 +194,65 @@ std::string Browser::address() const {
   return uri != nullptr ? uri : "";
 }
 
+void Browser::onLoadEvent(int event) {
+  switch (event) {
+    case WEBKIT_LOAD_STARTED:
+      committed_ = false;
+      g_object_set_data(G_OBJECT(view_), kAwaitingNewPageKey, GINT_TO_POINTER(1));
+      watchLoad(headLimit_);
+      break;
+    case WEBKIT_LOAD_REDIRECTED:
+      watchLoad(headLimit_);  // an answer, if only to go elsewhere
+      break;
+    case WEBKIT_LOAD_COMMITTED: {
+      committed_ = true;
+      g_object_set_data(G_OBJECT(view_), kAwaitingNewPageKey, nullptr);
+      watchLoad(progressLimit_);
+      // Committed is the engine's navigate-complete: the new document's
+      // address is final and the document begins; images and scripts may
+      // still be loading.
+      const gchar* uri = webkit_web_view_get_uri(asView(view_));
+      onCommitted(uri != nullptr ? uri : "");
+      break;
+    }
+    case WEBKIT_LOAD_FINISHED:
+    default:
+      g_object_set_data(G_OBJECT(view_), kAwaitingNewPageKey, nullptr);
+      unwatchLoad();
+      break;
+  }
+}
+
+void Browser::watchLoad(std::chrono::milliseconds limit) {
+  unwatchLoad();
+  stallTimer_ = g_timeout_add(
+      static_cast<guint>(limit.count()),
+      +[](gpointer self) -> gboolean {
+        auto* browser = static_cast<Browser*>(self);
+        browser->stallTimer_ = 0;
+        browser->onLoadStalled();
+        return G_SOURCE_REMOVE;
+      },
+      this);
+}
+
+void Browser::unwatchLoad() {
+  if (stallTimer_ != 0) g_source_remove(stallTimer_);
+  stallTimer_ = 0;
+}
+
+void Browser::onLoadStalled() {
+  g_object_set_data(G_OBJECT(view_), kAwaitingNewPageKey, nullptr);
+  WebKitWebView* view = asView(view_);
+  if (!webkit_web_view_is_loading(view)) return;
+  // The message replaces the load, under its address, so that choosing the
+  // exam again (or 重新考试) asks the site anew.
+  const std::string address = this->address().empty() ? lastRequested_ : this->address();
+  failedAddress_ = address;
+  webkit_web_view_load_alternate_html(view, unreachablePageHtml(address, kNoAnswerTitle).c_str(),
+                                      address.c_str(), nullptr);
+}
+
 void Browser::onCommitted(const std::string& address) {
   // The message about an address that failed is no navigation to it: a
   // failed score page must not resize the browser as the real one does.
@@ -198,6 +271,10 @@ bool Browser::onLoadFailed(const std::string& address, const GError* error) {
       g_error_matches(error, WEBKIT_PLUGIN_ERROR, WEBKIT_PLUGIN_ERROR_WILL_HANDLE_LOAD)) {
     return false;
   }
+  // The load is over; a cancelled one above was replaced by the next load,
+  // whose own events watch it.
+  g_object_set_data(G_OBJECT(view_), kAwaitingNewPageKey, nullptr);
+  unwatchLoad();
   // The message itself could not be shown: leave it to the engine, once.
   if (failedAddress_ && *failedAddress_ == address) return false;
   // The engine's own error page would lie outside the cut-out; the message is
@@ -212,6 +289,9 @@ bool Browser::onLoadFailed(const std::string& address, const GError* error) {
 void Browser::navigate(const std::string& address) {
   lastRequested_ = address;
   failedAddress_.reset();
+  // The user's own choice of a page gets the engine's restarts anew.
+  recoveries_ = 0;
+  gaveUp_ = false;
   WebKitWebView* view = asView(view_);
   if (!webkit_web_view_get_is_web_process_responsive(view)) {
     // The page's own script keeps its process busy: it would never even start
@@ -289,12 +369,29 @@ void Browser::stopProbe() {
 void Browser::onTerminated(int reason) {
   if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;  // replaced on purpose
   stopProbe();
+  unwatchLoad();
+  g_object_set_data(G_OBJECT(view_), kAwaitingNewPageKey, nullptr);
   const auto now = std::chrono::steady_clock::now();
   if (now - recoveryWindowStart_ > std::chrono::seconds(30)) {
     recoveryWindowStart_ = now;
     recoveries_ = 0;
   }
-  if (recoveries_ >= 3) return;  // it crashes on every load: leave the view as it is
+  if (recoveries_ >= 3) {
+    // It crashes on every load: no more restarts, but the view must not keep
+    // a frozen picture of the page either. The message, under the address,
+    // says so and how to get back; once, should even that fail.
+    if (std::exchange(gaveUp_, true)) return;
+    ui_.post([alive = std::weak_ptr<bool>(alive_), this] {
+      if (auto flag = alive.lock(); !flag || !*flag) return;
+      const std::string address = this->address().empty() ? lastRequested_ : this->address();
+      failedAddress_ = address;
+      webkit_web_view_load_alternate_html(
+          asView(view_),
+          unreachablePageHtml(address, kEngineGaveUpTitle, kEngineGaveUpAdvice).c_str(),
+          address.c_str(), nullptr);
+    });
+    return;
+  }
   ++recoveries_;
   // Load outside the signal: the engine is still tearing the old process down.
   ui_.post([alive = std::weak_ptr<bool>(alive_), this] {

@@ -1,10 +1,13 @@
+#include <X11/Xlib.h>
 #include <fcntl.h>
+#include <gdk/gdkx.h>
 #include <glib-unix.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 
 #include "runtime/window_layer_impl_gtk.h"
 
@@ -13,7 +16,36 @@ namespace {
 // The write end of the QUIT signal's pipe, for the handler; -1 when none.
 std::atomic<int> quitSignalWriter{-1};
 static_assert(std::atomic<int>::is_always_lock_free);
+// The layer whose end runs when the display is lost.
+std::atomic<GtkWindowLayer*> displayWatcher{nullptr};
 }  // namespace
+
+// Xlib calls its IO error handler on whichever connection finds the display
+// gone (the GDK one, the key source's) and ends the process when the handler
+// returns; GDK's own handler exits at once. Either way the end would be
+// skipped and the voice would go on talking, so the layer's handler runs the
+// end itself and never returns.
+void GtkWindowLayer::watchDisplay() {
+  if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) return;
+  displayWatcher = this;
+  XSetIOErrorHandler(+[](Display*) -> int {
+    static std::atomic<bool> ending{false};
+    GtkWindowLayer* layer = displayWatcher.load();
+    // The end itself may touch the dead display and come back here.
+    if (ending.exchange(true) || layer == nullptr) ::_exit(kDisplayLostExitCode);
+    layer->endOnLostDisplay();
+  });
+}
+
+void GtkWindowLayer::endOnLostDisplay() {
+  end_.request(kDisplayLostExitCode);
+  // The exit routines silence the voice and release the globals, once, as
+  // every other end does. Nothing of GTK may run any more: no loop, no
+  // window to destroy.
+  end_.runRoutines();
+  std::fflush(nullptr);
+  ::_exit(end_.exitCode());
+}
 
 // Ctrl+C or Ctrl+\ in a terminal, a closed terminal or a logout (HUP) and a
 // TERM from the session end the program like the close box does: the voice is
@@ -64,6 +96,7 @@ void GtkWindowLayer::watchSignals() {
 }
 
 void GtkWindowLayer::unwatchSignals() {
+  displayWatcher = nullptr;
   for (guint& source : signalSources_) {
     if (source != 0) g_source_remove(source);
     source = 0;

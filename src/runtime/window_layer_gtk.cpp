@@ -36,6 +36,7 @@ bool GtkWindowLayer::initialise() {
   gtkReady_ = true;
   ui_.bindToCurrentThread();
   watchSignals();
+  watchDisplay();
   return true;
 }
 

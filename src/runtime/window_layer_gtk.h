@@ -11,6 +11,11 @@ namespace zandrel {
 
 std::unique_ptr<WindowLayer> createGtkWindowLayer();
 
+// The exit code when the X display goes away under the program (sysexits'
+// EX_UNAVAILABLE): the end still runs, the voice is silenced, then the
+// process ends at once, as it has no window left to run.
+inline constexpr int kDisplayLostExitCode = 69;
+
 // A window handle on Linux is the widget's address, for the window layer and
 // the page bridge alike.
 inline WindowHandle handleOf(GtkWidget* widget) {

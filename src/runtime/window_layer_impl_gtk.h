@@ -83,6 +83,8 @@ class GtkWindowLayer final : public WindowLayer {
   void destroyWindow();
   void watchSignals();
   void unwatchSignals();
+  void watchDisplay();
+  [[noreturn]] void endOnLostDisplay();
 
   void raise(std::string_view source, EventKind event);
   void raiseNavigated(Control& control, const std::string& address);

@@ -1,5 +1,7 @@
 #include "fakes/fake_page.h"
 
+#include "page/dom_search.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -54,9 +56,10 @@ class FakeDom::Ref : public AutomationObject {
     return node != nullptr ? dom_.ref(std::move(*node)) : nullptr;
   }
   std::optional<std::string> divInnerHtml(std::string_view key, int skip,
-                                          dom::SearchTrace&) override {
+                                          dom::SearchTrace& trace) override {
     if (!node_->fastDivInnerHtml) return std::nullopt;
     log("divInnerHtml");
+    if (node_->fastCause >= 0) trace.cause = static_cast<std::uint8_t>(node_->fastCause);
     return node_->fastDivInnerHtml(key, skip);
   }
 

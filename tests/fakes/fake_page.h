@@ -28,6 +28,8 @@ struct FakeNode {
   std::map<std::string, FakeMethod, std::less<>> methods;
   // Offered by a document that answers the DIV search in one step.
   std::function<std::optional<std::string>(std::string_view key, int skip)> fastDivInnerHtml;
+  // What that one-step search tells its trace (dom::SearchTrace::Cause); -1 leaves it.
+  int fastCause = -1;
 };
 
 class FakeDom {

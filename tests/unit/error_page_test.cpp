@@ -34,5 +34,17 @@ TEST(UnreachablePage, AnAddressIsShownAsTextNeverAsMarkup) {
   EXPECT_NE(unreachablePageHtml("").find("无法打开考试页面</h1>"), std::string::npos);
 }
 
+TEST(UnreachablePage, OtherFailuresSayWhatWentWrongInTheSameFrame) {
+  const std::string silent = unreachablePageHtml("http://x/kaoshi/", kNoAnswerTitle);
+  EXPECT_NE(silent.find("<title>考试网站没有响应</title>"), std::string::npos);
+  EXPECT_NE(silent.find("<h1>考试网站没有响应</h1>"), std::string::npos);
+  EXPECT_NE(silent.find(kUnreachableAdvice), std::string::npos);
+  EXPECT_EQ(silent.find(kUnreachableTitle), std::string::npos);
+  const std::string crashed =
+      unreachablePageHtml("http://x/kaoshi/", kEngineGaveUpTitle, kEngineGaveUpAdvice);
+  EXPECT_NE(crashed.find(std::string("<h1>") + kEngineGaveUpTitle + "</h1>"), std::string::npos);
+  EXPECT_NE(crashed.find("“菜单”中选择“科目一全真模拟考试”"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace zandrel

@@ -11,6 +11,7 @@
 #include "app/main_window.h"
 #include "app/read_aloud.h"
 #include "fakes/fake_services.h"
+#include "page/dom_search.h"
 #include "runtime/spoken_text.h"
 
 namespace zandrel {
@@ -89,11 +90,49 @@ TEST_F(ReadAloudFlow, RefusalShowsTheFailureBoxAndLeavesTheStatusAlone) {
   EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
 }
 
-TEST_F(ReadAloudFlow, NoPageGivesTheEmptyTextToTheVoice) {
-  app.page.destroy(documentWindow);
-  EXPECT_EQ(ReadAloud(), 1);
-  EXPECT_EQ(voiceOps().back(), "speak:0:");
+// A read that finds nothing to say is a failure the learner hears: a short
+// cue instead of silence, no box, and no "加载完毕".
+TEST_F(ReadAloudFlow, FindingNothingToSayIsAFailureThatACueSays) {
+  app.page.destroy(documentWindow);  // no document at all
+  EXPECT_EQ(ReadAloud(), 0);
+  EXPECT_EQ(voiceOps().back(), "speak:0:没有找到题目");
   EXPECT_TRUE(app.dom.reads.empty());
+  EXPECT_EQ(app.window.caption("透明标签1"), "");
+  EXPECT_TRUE(app.window.boxes.empty());
+
+  // A question DIV with nothing a voice would say, and a page without one.
+  app.showQuestion("<br>&nbsp; <img src='x.png'>\u3000");
+  EXPECT_EQ(ReadAloud(), 0);
+  EXPECT_EQ(voiceOps().back(), "speak:0:没有找到题目");
+  app.page.answer = [this](WindowHandle) { return app.dom.ref(app.dom.document({})); };
+  EXPECT_EQ(ReadAloud(), 0);
+  EXPECT_EQ(voiceOps().back(), "speak:0:没有找到题目");
+  EXPECT_EQ(SpeakAndReport(""), 0);
+  EXPECT_EQ(voiceOps().back(), "speak:0:没有找到题目");
+  EXPECT_EQ(app.window.caption("透明标签1"), "");
+  EXPECT_TRUE(app.window.boxes.empty());
+
+  // A view still on its way to another page says so.
+  auto loading = app.dom.node("loading");
+  loading->fastDivInnerHtml = [](std::string_view, int) { return std::string(); };
+  loading->fastCause = dom::SearchTrace::kLoading;
+  app.page.answer = [this, loading](WindowHandle) { return app.dom.ref(loading); };
+  EXPECT_EQ(ReadAloud(), 0);
+  EXPECT_EQ(voiceOps().back(), "speak:0:页面还在加载");
+  EXPECT_TRUE(app.window.boxes.empty());
+
+  // Without a voice not even the cue can be said: the box as before.
+  app.speech.setAvailable(false);
+  EXPECT_EQ(ReadAloud(), 0);
+  ASSERT_EQ(app.window.boxes.size(), 1u);
+  EXPECT_EQ(app.window.boxes[0].text, "转换失败！");
+  EXPECT_EQ(app.window.caption("透明标签1"), "");
+
+  // Once the question is there, the read succeeds as usual.
+  app.speech.setAvailable(true);
+  app.showQuestion(question);
+  EXPECT_EQ(ReadAloud(), 1);
+  EXPECT_EQ(app.window.caption("透明标签1"), "加载完毕");
 }
 
 TEST_F(ReadAloudFlow, OverlappingRunsNeverOperateOnTheSpeakerTogether) {

@@ -10,6 +10,7 @@
 #include "fakes/fake_page.h"
 #include "page/dom_search.h"
 #include "page/web_page.h"
+#include "runtime/spoken_text.h"
 
 namespace zandrel {
 namespace {
@@ -332,6 +333,66 @@ TEST_F(WebPageSearchTest, ADocumentThatSearchesItselfAnswersInOneStep) {
   document->fastDivInnerHtml = [](std::string_view, int) { return std::nullopt; };
   EXPECT_EQ(page.divInnerHtml("title", 1), "<b>b</b>");
   EXPECT_EQ(dom::divInnerHtml(nullptr, "title", 1), "");
+}
+
+// What crosses from the page is bounded: no more markup than gives the
+// spoken text, and never more than kMaxMarkupBytes, yet a full spoken-length
+// question in heavy markup, or after a megabyte of empty elements, arrives.
+TEST_F(WebPageSearchTest, AHugeQuestionIsCutWhereItsSpokenTextIsFull) {
+  auto question = dom.div("question", "title");
+  pageWith({dom.div("heading", "title"), question});
+  std::string heavy;
+  for (std::size_t i = 0; i < kMaxSpokenCharacters + 5000; ++i)
+    heavy += "<span class=\"option-text\" style=\"color:#333\">题</span>";
+  question->properties["innerHTML"] = heavy;
+  const std::string read = page.divInnerHtml("title", 1);
+  EXPECT_LT(read.size(), heavy.size() * 3 / 4);
+  EXPECT_EQ(read, heavy.substr(0, read.size()));
+  EXPECT_EQ(spokenTextFromMarkup(read), spokenTextFromMarkup(heavy));
+  EXPECT_EQ(spokenTextFromMarkup(read).size(),
+            kMaxSpokenCharacters * std::string_view("题").size());
+
+  // 80,000 empty scripts (1.4 MB) before the question: it still arrives.
+  std::string scripts;
+  for (int i = 0; i < 80000; ++i) scripts += "<script></script>";
+  question->properties["innerHTML"] = scripts + "遇到雾天应当开启雾灯。";
+  EXPECT_EQ(spokenTextFromMarkup(page.divInnerHtml("title", 1)), "遇到雾天应当开启雾灯。");
+
+  // Markup that says nothing over more than the cap: cut at the cap, before
+  // the sequence and the tag the cap falls in.
+  std::string empty = "<b>" + std::string(dom::kMaxMarkupBytes - 4, ' ') + "题<i>";
+  empty += std::string(dom::kMaxMarkupBytes, ' ');
+  question->properties["innerHTML"] = empty;
+  const std::string capped = page.divInnerHtml("title", 1);
+  EXPECT_EQ(capped, empty.substr(0, dom::kMaxMarkupBytes - 1));
+  EXPECT_TRUE(isValidUtf8(capped));
+
+  // The answer of a one-step search next to the page is held to the same bound.
+  auto fast = dom.node("fast");
+  fast->fastDivInnerHtml = [&heavy](std::string_view, int) { return heavy; };
+  bridge.answer = [&](WindowHandle) { return dom.ref(fast); };
+  WebPage other{bridge};
+  ASSERT_TRUE(other.attach(bridge.add(0, "view2", std::string(FakePageBridge::kDocumentClass))));
+  EXPECT_EQ(other.divInnerHtml("title", 1), read);
+}
+
+TEST(BoundedMarkup, NeverLeavesASequenceTagOrEntityOpen) {
+  EXPECT_EQ(dom::boundedMarkup("短的题目", 100), "短的题目");
+  EXPECT_EQ(dom::boundedMarkup("ab题", 4), "ab");  // 题 is 3 bytes: not cut inside
+  EXPECT_EQ(dom::boundedMarkup("ab题c", 5), "ab题");
+  EXPECT_EQ(dom::boundedMarkup("\xF0\x9F\x98\x80x", 3), "");
+  // A cut inside a tag would be read aloud as text: the open tag goes.
+  EXPECT_EQ(dom::boundedMarkup("题<b>干</b><img alt=\"图\" src=\"x\">", 20), "题<b>干</b>");
+  EXPECT_EQ(dom::boundedMarkup("题<b>干</b>&nbsp;x", 16), "题<b>干</b>");
+  // An '&' far back is text, not an open entity.
+  const std::string text = "A&B " + std::string(40, 'z');
+  EXPECT_EQ(dom::boundedMarkup(text, 44), text.substr(0, 44));
+  EXPECT_EQ(dom::boundedMarkup(text + "<br>", text.size() + 2), text);
+  // Past the spoken limit nothing more is needed, within the cap or not.
+  const std::string full(kMaxSpokenCharacters, 'x');
+  const std::string_view kept = dom::boundedMarkup(full + "<b>more</b>");
+  EXPECT_EQ(kept.substr(0, full.size()), full);
+  EXPECT_EQ(kept.find("more"), std::string_view::npos);
 }
 
 }  // namespace

@@ -141,9 +141,11 @@ std::string searchDivInnerHtml(WebKitWebPage* page, std::string_view key, std::i
   if (frame == nullptr) return {};
   JSGlobalContextRef context = searchContextOf(frame);
   if (context == nullptr) return {};
+  // No text read needs more code units than the markup handed on has bytes.
   auto scope = std::make_shared<JscScope>(
       context,
-      ReadDeadline(ReadDeadline::Clock::now() + std::chrono::milliseconds(msg::kSearchBudgetMs)));
+      ReadDeadline(ReadDeadline::Clock::now() + std::chrono::milliseconds(msg::kSearchBudgetMs)),
+      dom::kMaxMarkupBytes);
   {
     JSStringRef script = JSStringCreateWithUTF8CString(kClassicDom);
     JSEvaluateScript(context, script, nullptr, nullptr, 1, nullptr);
