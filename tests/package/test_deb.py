@@ -58,7 +58,7 @@ def run_unpacked(checks, program):
         if not PROGRAM_SERVES_SITE:
             print("the program does not serve the exam site itself: starting zandrel-site")
             desk.start_site()
-        desk.start_program(path=program, extra_env=voice.env)
+        desk.start_program(path=program, extra_env=voice.env, own_site=PROGRAM_SERVES_SITE)
         desk.wait_window(MAIN_TITLE)
         frame = desk.accessible_frame(MAIN_TITLE)
         question = comparable(first_question())
