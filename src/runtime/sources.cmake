@@ -2,7 +2,8 @@
 target_sources(zandrel_core PRIVATE
   runtime/error_page.cpp
   runtime/services.cpp
-  runtime/window_layer.cpp)
+  runtime/window_layer.cpp
+  runtime/window_placement.cpp)
 
 # Window layer on GTK 3 + WebKitGTK 4.1 (X11).
 if(ZANDREL_PLATFORM STREQUAL "gtk")

@@ -173,13 +173,10 @@ bool GtkWindowLayer::buildWindow() {
   applyGeometry();
 
   if (design_.centred) {
-    int screenWidth = 0;
-    int screenHeight = 0;
-    screenSize(screenWidth, screenHeight);
     // Outer coordinates: with the default north-west gravity the window
     // manager puts the frame's top-left corner at the given point.
-    gtk_window_move(GTK_WINDOW(window_), (screenWidth - outerWidth_) / 2,
-                    (screenHeight - outerHeight_) / 2);
+    const ScreenPoint corner = centredInWorkArea(openingWorkArea(), outerWidth_, outerHeight_);
+    gtk_window_move(GTK_WINDOW(window_), corner.x, corner.y);
   }
   return true;
 }

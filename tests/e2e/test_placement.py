@@ -1,0 +1,102 @@
+"""Where the window opens: centred in the work area of the screen, with its
+caption on screen.
+
+1. A screen lower than the window (1024 x 600): the window keeps its 966 x 623
+   and its title bar starts at the top edge; the bottom falls off instead.
+2. A panel that keeps 100 pixels at the top and 200 at the bottom of a
+   1280 x 1024 screen (a dock window with _NET_WM_STRUT_PARTIAL, which openbox
+   takes out of _NET_WORKAREA): the window is centred in what is left."""
+
+import ctypes
+import ctypes.util
+import re
+
+from harness import MAIN_TITLE, Desktop, HarnessError, run_checks, wait_until
+
+
+class Dock:
+    """A panel window: type dock, reserving `top` and `bottom` pixels."""
+
+    def __init__(self, display, width, height, top, bottom):
+        x = self.x = ctypes.CDLL(ctypes.util.find_library("X11"))
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x.XCreateSimpleWindow.restype = ctypes.c_ulong
+        x.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
+                                          ctypes.c_int, ctypes.c_uint, ctypes.c_uint,
+                                          ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
+        x.XInternAtom.restype = ctypes.c_ulong
+        x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x.XChangeProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong,
+                                      ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                                      ctypes.c_void_p, ctypes.c_int]
+        x.XMapWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        x.XFlush.argtypes = [ctypes.c_void_p]
+        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.display = x.XOpenDisplay(display.encode())
+        if not self.display:
+            raise HarnessError("cannot open display " + display)
+        root = x.XDefaultRootWindow(self.display)
+        window = x.XCreateSimpleWindow(self.display, root, 0, 0, width, top, 0, 0, 0)
+
+        def atom(name):
+            return x.XInternAtom(self.display, name.encode(), 0)
+
+        def cardinals(prop, kind, values):
+            data = (ctypes.c_long * len(values))(*values)
+            x.XChangeProperty(self.display, window, atom(prop), atom(kind), 32, 0,
+                              ctypes.cast(data, ctypes.c_void_p), len(values))
+
+        cardinals("_NET_WM_WINDOW_TYPE", "ATOM", [atom("_NET_WM_WINDOW_TYPE_DOCK")])
+        cardinals("_NET_WM_STRUT", "CARDINAL", [0, 0, top, bottom])
+        cardinals("_NET_WM_STRUT_PARTIAL", "CARDINAL",
+                  [0, 0, top, bottom, 0, 0, 0, 0, 0, width - 1, 0, width - 1])
+        x.XMapWindow(self.display, window)
+        x.XFlush(self.display)
+
+    def close(self):
+        self.x.XCloseDisplay(self.display)
+
+
+def work_area(desk):
+    out = desk.run(["xprop", "-root", "_NET_WORKAREA"], check=False)
+    match = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", out)
+    return tuple(int(v) for v in match.groups()) if match else None
+
+
+def opened_at(desk):
+    desk.start_program()
+    wid = desk.wait_window(MAIN_TITLE)
+    try:
+        wait_until(lambda: desk.outer_geometry(wid)[2:] == (966, 623), 10, what="the outer size")
+    except HarnessError:
+        pass  # reported by the check
+    return desk.outer_geometry(wid)
+
+
+def small_screen(checks):
+    with Desktop(accessibility=False, width=1024, height=600) as desk:
+        checks.equal(opened_at(desk), ((1024 - 966) // 2, 0, 966, 623),
+                     "1024x600: the window keeps its size, caption at the top edge")
+
+
+def panel(checks):
+    with Desktop(accessibility=False) as desk:
+        dock = Dock(desk.display, desk.width, desk.height, 100, 200)
+        try:
+            area = wait_until(lambda: work_area(desk) == (0, 100, 1280, 724) and work_area(desk),
+                              10, what="the work area without the panel")
+            checks.equal(opened_at(desk), (157, 100 + (724 - 623) // 2, 966, 623),
+                         "centred in the work area %r, not on the whole screen" % (area,))
+        finally:
+            dock.close()
+
+
+def body(checks):
+    small_screen(checks)
+    panel(checks)
+
+
+run_checks(body)
