@@ -2,7 +2,10 @@
 caption on screen.
 
 1. A screen lower than the window (1024 x 600): the window keeps its 966 x 623
-   and its title bar starts at the top edge; the bottom falls off instead.
+   and starts at the top edge; the bottom falls off instead. Without a window
+   manager, which would otherwise move it onto the screen itself. The same
+   with GDK_SCALE=2 on 1920 x 1080 (960 x 540 in GTK's pixels): 1932 x 1246
+   device pixels, from the top left corner.
 2. A panel that keeps 100 pixels at the top and 200 at the bottom of a
    1280 x 1024 screen (a dock window with _NET_WM_STRUT_PARTIAL, which openbox
    takes out of _NET_WORKAREA): the window is centred in what is left."""
@@ -66,20 +69,23 @@ def work_area(desk):
     return tuple(int(v) for v in match.groups()) if match else None
 
 
-def opened_at(desk):
-    desk.start_program()
+def opened_at(desk, size=(966, 623), extra_env=None):
+    desk.start_program(extra_env=extra_env)
     wid = desk.wait_window(MAIN_TITLE)
     try:
-        wait_until(lambda: desk.outer_geometry(wid)[2:] == (966, 623), 10, what="the outer size")
+        wait_until(lambda: desk.outer_geometry(wid)[2:] == size, 10, what="the outer size")
     except HarnessError:
         pass  # reported by the check
     return desk.outer_geometry(wid)
 
 
 def small_screen(checks):
-    with Desktop(accessibility=False, width=1024, height=600) as desk:
+    with Desktop(accessibility=False, window_manager=False, width=1024, height=600) as desk:
         checks.equal(opened_at(desk), ((1024 - 966) // 2, 0, 966, 623),
-                     "1024x600: the window keeps its size, caption at the top edge")
+                     "1024x600: the window keeps its size, its top at the top edge")
+    with Desktop(accessibility=False, window_manager=False, width=1920, height=1080) as desk:
+        checks.equal(opened_at(desk, (1932, 1246), {"GDK_SCALE": "2"}), (0, 0, 1932, 1246),
+                     "GDK_SCALE=2 on 1920x1080: from the top left corner")
 
 
 def panel(checks):
