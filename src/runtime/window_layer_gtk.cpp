@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "runtime/browser_keys_gtk.h"
 #include "runtime/window_layer_impl_gtk.h"
 
 namespace zandrel {
@@ -95,6 +96,9 @@ bool GtkWindowLayer::buildWindow() {
                      return FALSE;
                    }),
                    this);
+  // The browser's own keys (reload, back, zoom, its dialogs) go no further
+  // than the window.
+  keepBrowserCommandsFromEngine(window_);
   registerHandle(design_.name, window_);
 
   GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
@@ -249,6 +253,7 @@ bool GtkWindowLayer::addControl(const ControlDesign& design) {
           design,
           [this, &control](const std::string& address) { raiseNavigated(control, address); }, ui_);
       control.widget = control.browser->widget();
+      keepZoomWheelFromEngine(control.widget);
       break;
     case ControlKind::Label:
     case ControlKind::TransLabel:
