@@ -8,6 +8,7 @@
 #   share/icons/hicolor/*/apps/<id>.{svg,png}     the icon
 #   share/man/man1/zandrel.1.gz                   the manual page
 #   share/doc/zandrel/{copyright,changelog.Debian.gz}  licence and changes
+#   share/lintian/overrides/zandrel               what lintian need not say of it
 # zandrel-site is left out: the program serves the exam pages itself, and the
 # separate site is a development and test tool.
 
@@ -53,6 +54,8 @@ add_custom_target(zandrel_docs ALL DEPENDS ${Z_DOC_DIR}/zandrel.1.gz ${Z_DOC_DIR
 install(FILES ${Z_DOC_DIR}/zandrel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES data/linux/copyright ${Z_DOC_DIR}/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zandrel)
+install(FILES data/linux/zandrel.lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME zandrel)
 
 # cpack -G DEB: a binary package for Debian and its derivatives.
 set(CPACK_PACKAGE_NAME zandrel)

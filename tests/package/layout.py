@@ -19,6 +19,7 @@ FILES = {
     "share/man/man1/zandrel.1.gz",
     "share/doc/zandrel/copyright",
     "share/doc/zandrel/changelog.Debian.gz",
+    "share/lintian/overrides/zandrel",
 } | {"share/icons/hicolor/%dx%d/apps/%s.png" % (s, s, APP_ID) for s in ICON_SIZES}
 
 
