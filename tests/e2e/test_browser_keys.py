@@ -169,10 +169,14 @@ def body(checks):
                     seen = True
                 except Exception:
                     seen = False
+                # F1 in particular opens no help window.
+                opened = len(desk.managed_windows()) - windows
                 if report_only:
-                    print("KEY %-18s %s" % (name, "reaches the page" if seen else "NOT SEEN"))
+                    print("KEY %-18s %s%s" % (name, "reaches the page" if seen else "NOT SEEN",
+                                              ", opened a window" if opened > 0 else ""))
                 else:
-                    checks.check(seen, "%s reaches the page" % name, str(page.keys(since)))
+                    checks.check(seen and opened <= 0, "%s reaches the page, no window opens" % name,
+                                 "%s, %d new window(s)" % (page.keys(since), opened))
         finally:
             keys.close()
         checks.check(program.poll() is None, "the program still runs")
