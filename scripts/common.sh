@@ -5,11 +5,25 @@ BUILD=${ZANDREL_BUILD:-$ROOT/build}
 say() { printf '[zandrel] %s\n' "$*"; }
 fail() { printf '[zandrel] FAILED: %s\n' "$*" >&2; exit 1; }
 
+# ensure_setup run: what building and running the Linux program needs
+# (scripts/setup --run); ensure_setup: everything scripts/test uses.
 ensure_setup() {
-  # Cheap checks first; the full setup runs only when something is missing.
+  # Cheap checks first; the setup runs only when something is missing.
+  local missing=0
   if ! command -v cmake >/dev/null || ! command -v ninja >/dev/null ||
      ! pkg-config --exists webkit2gtk-4.1 speech-dispatcher 2>/dev/null ||
-     ! command -v Xvfb >/dev/null || ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
+     ! command -v Xvfb >/dev/null; then
+    missing=1
+  fi
+  if [ "${1:-}" = run ]; then
+    [ "$missing" = 0 ] && return 0
+    say "installing what the program needs (scripts/setup --run)"
+    "$ROOT/scripts/setup" --run ||
+      fail "scripts/setup --run did not complete; fix the package problem it reported and run again"
+    return 0
+  fi
+  if [ "$missing" = 1 ] || ! command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
+     ! command -v lintian >/dev/null; then
     say "installing dependencies (scripts/setup)"
     "$ROOT/scripts/setup" || fail "scripts/setup did not complete; fix the package problem it reported and run again"
   fi

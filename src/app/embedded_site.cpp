@@ -56,22 +56,40 @@ EmbeddedSite::EmbeddedSite(const std::vector<Host>& hosts,
     std::vector<site::Question> exam = site::questionsOf(*bank, host.subject);
     if (exam.empty() && !bank->empty())
       say(std::string("no questions for ") + subjectName(host.subject) + "; its pages say so");
-    // The request log of a program with a window goes nowhere.
-    auto server = std::make_unique<site::SiteServer>(host.subject, std::move(exam), nullptr);
-    site::BindFailure failure = site::BindFailure::None;
-    if (!server->bind(host.endpoint.host, host.endpoint.port, failure)) {
-      say(site::formatAddress(host.endpoint.host, host.endpoint.port) + " is " +
-          (failure == site::BindFailure::AddressInUse
-               ? "served already; showing what answers there"
-               : "not available (" + std::string(site::describe(failure)) + ")"));
-      continue;
-    }
-    if (!server->start()) {
-      say("cannot serve on " + server->address());
-      continue;
-    }
-    servers_.push_back(std::move(server));
+    outcomes_.push_back(serve(host, std::move(exam)));
   }
+}
+
+EmbeddedSite::Outcome EmbeddedSite::serve(const Host& host, std::vector<site::Question> exam) {
+  const std::string wanted = site::formatAddress(host.endpoint.host, host.endpoint.port);
+  // The request log of a program with a window goes nowhere.
+  auto server = std::make_unique<site::SiteServer>(host.subject, exam, nullptr);
+  site::BindFailure failure = site::BindFailure::None;
+  if (!server->bind(host.endpoint.host, host.endpoint.port, failure)) {
+    const std::string reason(site::describe(failure));
+    // Taken, or (on Windows) in a range the system keeps for itself: any free
+    // port of the same interface serves as well, since only this program
+    // needs to know it. A server of its own, as a failed bind may leave one
+    // unusable.
+    server = std::make_unique<site::SiteServer>(host.subject, std::move(exam), nullptr);
+    site::BindFailure anyPortFailure = site::BindFailure::None;
+    if (host.endpoint.port == 0 || !server->bind(host.endpoint.host, 0, anyPortFailure)) {
+      const std::string why =
+          host.endpoint.port == 0 ? reason : std::string(site::describe(anyPortFailure));
+      say("cannot serve " + std::string(subjectName(host.subject)) + " on " + wanted + " (" +
+          reason + ") nor on another port (" + why + ")");
+      return {host.subject, "", "无法在本机地址 " + host.endpoint.host + " 上监听（" + why + "）"};
+    }
+    say(wanted + " is taken (" + reason + "); serving " + subjectName(host.subject) + " on " +
+        server->address());
+  }
+  if (!server->start()) {
+    say("cannot serve on " + server->address());
+    return {host.subject, "", "无法在 " + server->address() + " 上开始服务"};
+  }
+  Outcome served{host.subject, server->address(), ""};
+  servers_.push_back(std::move(server));
+  return served;
 }
 
 EmbeddedSite::~EmbeddedSite() {
@@ -82,6 +100,15 @@ std::vector<std::string> EmbeddedSite::served() const {
   std::vector<std::string> addresses;
   for (const auto& server : servers_) addresses.push_back(server->address());
   return addresses;
+}
+
+ExamHost shownHost(const EmbeddedSite& site, site::Subject subject) {
+  for (const EmbeddedSite::Outcome& outcome : site.outcomes()) {
+    if (outcome.subject != subject) continue;
+    if (!outcome.address.empty()) return {outcome.address, ""};
+    return {std::string(kNowhereHost), outcome.failure};
+  }
+  return {std::string(kNowhereHost), "未配置该科目的考试网站"};
 }
 
 std::vector<std::string> questionBankLocations(const std::string& programFolder) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/exam_hosts.h"
 #include "site_options.h"
 #include "site_questions.h"
 #include "site_server.h"
@@ -20,12 +21,21 @@ class EmbeddedSite {
     site::Endpoint endpoint;
   };
 
-  // Serves each host whose port nothing holds yet, with the questions of the
-  // first of `questionFiles` that exists, or else the bank built into the
-  // program; a bank with a fault is served as pages that say so. A port already held (zandrel-site
-  // started by hand, another copy of the program, anything else) is left to
-  // whatever holds it: the browser shows what answers there. Never fails;
-  // what could not be served is said in one line on standard error.
+  // What became of one host: where the program serves it, or why it cannot.
+  struct Outcome {
+    site::Subject subject;
+    std::string address;  // "127.0.0.1:47101"; empty when not served
+    std::string failure;  // in Chinese, for the page the window shows instead; empty when served
+  };
+
+  // Serves each host with the questions of the first of `questionFiles` that
+  // exists, or else the bank built into the program (a bank with a fault is
+  // served as pages that say so): on its own port when that is free, otherwise on a free port of the
+  // same interface. Ports are machine-wide but the program runs per user and
+  // session, so whatever holds the port (zandrel-site, another user's copy,
+  // any other program) is never shown in its place. Never fails; a port
+  // taken and what could not be served are said in one line on standard
+  // error each.
   EmbeddedSite(const std::vector<Host>& hosts, const std::vector<std::string>& questionFiles);
   // Stops serving and joins the server threads.
   ~EmbeddedSite();
@@ -34,9 +44,14 @@ class EmbeddedSite {
 
   // The addresses served by this process ("127.0.0.1:47101").
   std::vector<std::string> served() const;
+  // One per host, in the order given.
+  const std::vector<Outcome>& outcomes() const { return outcomes_; }
 
  private:
+  Outcome serve(const Host& host, std::vector<site::Question> exam);
+
   std::vector<std::unique_ptr<site::SiteServer>> servers_;
+  std::vector<Outcome> outcomes_;
 };
 
 // Where a bank that replaces the built-in one may lie: beside the program,
@@ -47,6 +62,11 @@ std::vector<std::string> questionBankLocations(const std::string& programFolder)
 // built-in exam hosts when the build uses the local exam site's defaults,
 // nothing for any other hosts.
 std::unique_ptr<EmbeddedSite> startEmbeddedSite();
+
+// The host the window shows for `subject`: where this program serves it, or,
+// when it cannot, a host nothing answers on, with the cause for the message
+// shown in its place.
+ExamHost shownHost(const EmbeddedSite& site, site::Subject subject);
 
 // A browser that drops a connection while the site still writes to it must
 // not end the program (on POSIX a write to it would raise SIGPIPE).

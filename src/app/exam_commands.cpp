@@ -1,6 +1,6 @@
 #include "app/exam_commands.h"
 
-#include "app/exam_addresses.h"
+#include "app/exam_hosts.h"
 #include "app/main_window.h"
 #include "runtime/services.h"
 #include "runtime/window_layer.h"
@@ -21,11 +21,11 @@ void chooseExam(std::string_view address, int windowHeight) {
 }  // namespace
 
 void OnSubject1Exam() {
-  chooseExam(Subject1ExamAddress, Subject1WindowHeight);
+  chooseExam(Subject1ExamAddress(), Subject1WindowHeight);
 }
 
 void OnSubject4Exam() {
-  chooseExam(Subject4ExamAddress, Subject4WindowHeight);
+  chooseExam(Subject4ExamAddress(), Subject4WindowHeight);
 }
 
 void OnRetakeExam() {
@@ -38,9 +38,9 @@ void OnExitProgram() {
 }
 
 void OnBrowserNavigated() {
-  // Whole-text comparison: a query, a fragment or another letter case is
-  // another page.
-  if (window().url(kBrowser) == Subject4ScoreAddress) {
+  // Whole-text comparison (with the port the program serves on): a query, a
+  // fragment or another letter case is another page.
+  if (window().url(kBrowser) == Subject4ScoreAddress()) {
     window().setHeight(kBrowser, ScorePageBrowserHeight);
   }
 }

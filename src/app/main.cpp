@@ -1,7 +1,9 @@
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 
 #include "app/embedded_site.h"
+#include "app/exam_hosts.h"
 #include "app/main_window.h"
 #include "app/platform.h"
 #include "app/read_aloud.h"
@@ -13,8 +15,17 @@ int main() {
   const std::unique_ptr<zandrel::InstanceClaim> instance = zandrel::claimSingleInstance();
   if (!instance) return 0;
   // Serving before the window exists, so the browser's first load finds the
-  // pages; it stops (last, after the window is gone) when main returns.
-  const std::unique_ptr<zandrel::EmbeddedSite> site = zandrel::startEmbeddedSite();
+  // pages; it stops (last, after the window is gone) when main returns. The
+  // window shows the ports it serves on, known only now.
+  const auto testHosts = zandrel::parseTestExamHosts(std::getenv(zandrel::kTestExamHostsVariable));
+  const std::unique_ptr<zandrel::EmbeddedSite> site =
+      testHosts ? nullptr : zandrel::startEmbeddedSite();
+  if (testHosts) {
+    zandrel::UseExamHosts({testHosts->first, ""}, {testHosts->second, ""});
+  } else if (site) {
+    zandrel::UseExamHosts(zandrel::shownHost(*site, zandrel::site::Subject::One),
+                          zandrel::shownHost(*site, zandrel::site::Subject::Four));
+  }
   std::unique_ptr<zandrel::Platform> platform = zandrel::createPlatform();
   if (!platform) return -1;
   const int code = zandrel::RunApplication();

@@ -3,8 +3,8 @@
 #include <atomic>
 #include <mutex>
 
-#include "app/exam_addresses.h"
 #include "app/exam_commands.h"
+#include "app/exam_hosts.h"
 #include "app/read_aloud.h"
 #include "hooks/hotkeys.h"
 #include "hooks/mouse_filter.h"
@@ -47,7 +47,7 @@ WindowDesign buildMainWindowDesign() {
   add(kPictureBox, ControlKind::PicBox, kMainWindow, 0, 0, 960, 588);
   ControlDesign& browser =
       add(kBrowser, ControlKind::HtmlViewer, kPictureBox, -517, -232, 2000, ExamBrowserHeight);
-  browser.url = std::string(Subject1ExamAddress);
+  browser.url = Subject1ExamAddress();
   browser.silent = true;
   browser.offline = false;
   browser.fontSize = 2;
@@ -79,7 +79,10 @@ WindowDesign buildMainWindowDesign() {
 }  // namespace
 
 const WindowDesign& MainWindowDesign() {
-  static const WindowDesign design = buildMainWindowDesign();
+  // Built anew when asked for (on the UI thread): the exam's address is known
+  // only once the program's own site serves.
+  static WindowDesign design;
+  design = buildMainWindowDesign();
   return design;
 }
 
@@ -104,7 +107,7 @@ void OnMainWindowCreated() {
   WindowHandle browser = services().window->windowHandle(kBrowser);
   InstallBrowserMouseFilter(browser);
   AddHotkey(OnReadAloudHotkey, 112);
-  currentExamAddress = std::string(Subject1ExamAddress);
+  currentExamAddress = Subject1ExamAddress();
 }
 
 void ReleaseGlobals() {

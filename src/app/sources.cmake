@@ -2,6 +2,7 @@
 target_sources(zandrel_core PRIVATE
   app/main_window.cpp
   app/exam_commands.cpp
+  app/exam_hosts.cpp
   app/read_aloud.cpp
   app/platform.cpp)
 

@@ -29,8 +29,8 @@ if(ZANDREL_PLATFORM STREQUAL "gtk")
   set_target_properties(zandrel-webext PROPERTIES
     PREFIX ""
     LIBRARY_OUTPUT_DIRECTORY "$<TARGET_FILE_DIR:zandrel>/webext"
-    COMPILE_OPTIONS "-Wall;-Wextra;-Werror"
-    LINK_OPTIONS ""
+    COMPILE_OPTIONS "-Wall;-Wextra;-Werror;${Z_HARDENING_COMPILE_OPTIONS}"
+    LINK_OPTIONS "${Z_HARDENING_LINK_OPTIONS}"
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
   target_include_directories(zandrel-webext PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

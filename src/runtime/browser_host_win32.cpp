@@ -657,6 +657,12 @@ void BrowserHost::setOffline(bool offline) {
 
 bool BrowserHost::navigate(std::string_view address) {
   if (!browser_) return false;
+  if (isFailedSiteAddress(std::string(address))) {
+    // The program's own site is not there: the message, without asking the
+    // network for a port that stands for nothing.
+    showUnreachable(std::string(address));
+    return true;
+  }
   Bstr url(address);
   Variant none;
   return SUCCEEDED(browser_->Navigate(url.get(), none.get(), none.get(), none.get(), none.get()));

@@ -1,8 +1,50 @@
 #include "runtime/error_page.h"
 
+#include <map>
+#include <mutex>
+
 #include "runtime/html_escape.h"
 
 namespace zandrel {
+namespace {
+
+struct SiteFailures {
+  std::mutex mutex;
+  std::map<std::string, std::string> causes;  // by address prefix
+};
+
+SiteFailures& siteFailures() {
+  static SiteFailures failures;
+  return failures;
+}
+
+std::string siteFailureOf(const std::string& address) {
+  SiteFailures& failures = siteFailures();
+  std::lock_guard lock(failures.mutex);
+  for (const auto& [prefix, cause] : failures.causes) {
+    if (address.rfind(prefix, 0) == 0) return cause;
+  }
+  return {};
+}
+
+}  // namespace
+
+void setSiteFailure(const std::string& addressPrefix, const std::string& cause) {
+  SiteFailures& failures = siteFailures();
+  std::lock_guard lock(failures.mutex);
+  std::string& causes = failures.causes[addressPrefix];
+  causes += (causes.empty() ? "" : "；") + cause;
+}
+
+bool isFailedSiteAddress(const std::string& address) {
+  return !siteFailureOf(address).empty();
+}
+
+void clearSiteFailures() {
+  SiteFailures& failures = siteFailures();
+  std::lock_guard lock(failures.mutex);
+  failures.causes.clear();
+}
 
 std::string unreachablePageHtml(const std::string& address, std::string_view title,
                                 std::string_view advice) {
@@ -29,7 +71,14 @@ std::string unreachablePageHtml(const std::string& address, std::string_view tit
       "</style>\n</head>\n<body>\n<div id=\"unreachable\">\n<h1>";
   page += title;
   page += "</h1>\n<p>";
-  page += advice;
+  // Retrying or checking the network cannot help a site that never started:
+  // the user (or whoever helps them) needs its cause.
+  const std::string failure = siteFailureOf(address);
+  if (failure.empty()) {
+    page += advice;
+  } else {
+    page += kSiteFailedAdvice + escapeHtml(failure);
+  }
   page += "</p>\n<p id=\"address\">";
   page += escapeHtml(address);
   page += "</p>\n</div>\n</body>\n</html>\n";

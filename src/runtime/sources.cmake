@@ -2,13 +2,16 @@
 target_sources(zandrel_core PRIVATE
   runtime/error_page.cpp
   runtime/services.cpp
-  runtime/window_layer.cpp)
+  runtime/window_layer.cpp
+  runtime/window_placement.cpp
+  runtime/browser_keys.cpp)
 
 # Window layer on GTK 3 + WebKitGTK 4.1 (X11).
 if(ZANDREL_PLATFORM STREQUAL "gtk")
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(Z_WINDOW_GTK REQUIRED IMPORTED_TARGET gtk+-3.0 webkit2gtk-4.1 x11)
   target_sources(zandrel_platform PRIVATE
+    runtime/browser_keys_gtk.cpp
     runtime/window_layer_gtk.cpp
     runtime/window_layer_box_gtk.cpp
     runtime/window_layer_browser_gtk.cpp

@@ -293,6 +293,14 @@ void Browser::navigate(const std::string& address) {
   recoveries_ = 0;
   gaveUp_ = false;
   WebKitWebView* view = asView(view_);
+  if (isFailedSiteAddress(address)) {
+    // The program's own site is not there (and the engine refuses the port
+    // that stands for it): the message, at once.
+    failedAddress_ = address;
+    webkit_web_view_load_alternate_html(view, unreachablePageHtml(address).c_str(), address.c_str(),
+                                        nullptr);
+    return;
+  }
   if (!webkit_web_view_get_is_web_process_responsive(view)) {
     // The page's own script keeps its process busy: it would never even start
     // the new load. Replace the process instead of waiting for it.

@@ -70,11 +70,31 @@ FrameExtents requestFrameExtents(GdkWindow* toplevel, int timeoutMs) {
   return {};
 }
 
-void screenSize(int& width, int& height) {
-  GdkWindow* root = gdk_get_default_root_window();
-  int x = 0;
-  int y = 0;
-  gdk_window_get_geometry(root, &x, &y, &width, &height);
+ScreenRect openingWorkArea() {
+  // The monitor the window opens on: the one under the pointer (where the
+  // user started it), else the primary one.
+  GdkDisplay* display = gdk_display_get_default();
+  GdkMonitor* monitor = nullptr;
+  GdkSeat* seat = display != nullptr ? gdk_display_get_default_seat(display) : nullptr;
+  GdkDevice* pointer = seat != nullptr ? gdk_seat_get_pointer(seat) : nullptr;
+  if (pointer != nullptr) {
+    int x = 0;
+    int y = 0;
+    gdk_device_get_position(pointer, nullptr, &x, &y);
+    monitor = gdk_display_get_monitor_at_point(display, x, y);
+  }
+  if (monitor == nullptr && display != nullptr) monitor = gdk_display_get_primary_monitor(display);
+  if (monitor == nullptr && display != nullptr) monitor = gdk_display_get_monitor(display, 0);
+  if (monitor == nullptr) {
+    GdkWindow* root = gdk_get_default_root_window();
+    ScreenRect whole;
+    gdk_window_get_geometry(root, &whole.x, &whole.y, &whole.width, &whole.height);
+    return whole;
+  }
+  // The screen less the panels (_NET_WORKAREA), in GDK's scaled pixels.
+  GdkRectangle area{};
+  gdk_monitor_get_workarea(monitor, &area);
+  return {area.x, area.y, area.width, area.height};
 }
 
 }  // namespace zandrel

@@ -8,6 +8,8 @@
 
 #include <gdk/gdk.h>
 
+#include "runtime/window_placement.h"
+
 #include <optional>
 
 namespace zandrel {
@@ -29,7 +31,8 @@ std::optional<FrameExtents> readFrameExtents(GdkWindow* toplevel);
 // at most `timeoutMs`. Without a window manager there is no frame: {0,0,0,0}.
 FrameExtents requestFrameExtents(GdkWindow* toplevel, int timeoutMs);
 
-// The size of the whole X screen (all monitors), which the window is centred on.
-void screenSize(int& width, int& height);
+// The work area of the monitor a new window opens on (under the pointer, else
+// the primary one), which the window is centred in.
+ScreenRect openingWorkArea();
 
 }  // namespace zandrel

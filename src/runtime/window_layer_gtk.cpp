@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "runtime/browser_keys_gtk.h"
 #include "runtime/window_layer_impl_gtk.h"
 
 namespace zandrel {
@@ -96,6 +97,9 @@ bool GtkWindowLayer::buildWindow() {
                      return FALSE;
                    }),
                    this);
+  // The browser's own keys (reload, back, zoom, its dialogs) go no further
+  // than the window.
+  keepBrowserCommandsFromEngine(window_);
   registerHandle(design_.name, window_);
 
   GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
@@ -174,13 +178,10 @@ bool GtkWindowLayer::buildWindow() {
   applyGeometry();
 
   if (design_.centred) {
-    int screenWidth = 0;
-    int screenHeight = 0;
-    screenSize(screenWidth, screenHeight);
     // Outer coordinates: with the default north-west gravity the window
     // manager puts the frame's top-left corner at the given point.
-    gtk_window_move(GTK_WINDOW(window_), (screenWidth - outerWidth_) / 2,
-                    (screenHeight - outerHeight_) / 2);
+    const ScreenPoint corner = centredInWorkArea(openingWorkArea(), outerWidth_, outerHeight_);
+    gtk_window_move(GTK_WINDOW(window_), corner.x, corner.y);
   }
   return true;
 }
@@ -253,6 +254,7 @@ bool GtkWindowLayer::addControl(const ControlDesign& design) {
           design,
           [this, &control](const std::string& address) { raiseNavigated(control, address); }, ui_);
       control.widget = control.browser->widget();
+      keepZoomWheelFromEngine(control.widget);
       break;
     case ControlKind::Label:
     case ControlKind::TransLabel:

@@ -14,6 +14,7 @@
 
 #include "runtime/browser_host_win32.h"
 #include "runtime/support_win32.h"
+#include "runtime/window_placement.h"
 
 namespace zandrel {
 namespace {
@@ -133,8 +134,20 @@ class Win32WindowLayer final : public WindowLayer {
     int left = CW_USEDEFAULT;
     int top = CW_USEDEFAULT;
     if (design.centred) {
-      left = (GetSystemMetrics(SM_CXSCREEN) - design.width) / 2;
-      top = (GetSystemMetrics(SM_CYSCREEN) - design.height) / 2;
+      // In the work area (less the taskbar) of the monitor under the cursor,
+      // caption on screen even when the window is taller than that.
+      POINT cursor{};
+      GetCursorPos(&cursor);
+      MONITORINFO info{};
+      info.cbSize = sizeof info;
+      ScreenRect area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+      if (GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTOPRIMARY), &info)) {
+        area = {info.rcWork.left, info.rcWork.top, info.rcWork.right - info.rcWork.left,
+                info.rcWork.bottom - info.rcWork.top};
+      }
+      const ScreenPoint corner = centredInWorkArea(area, design.width, design.height);
+      left = corner.x;
+      top = corner.y;
     }
     HMENU menu = buildMenu(design);
     // The outer size is the design's as given: frame, caption and menu bar

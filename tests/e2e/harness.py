@@ -268,6 +268,7 @@ class Desktop:
         env = dict(os.environ)
         # The program's diagnostics are the tests' to ask for, not the caller's.
         env.pop("ZANDREL_LOG", None)
+        env.pop("ZANDREL_TEST_EXAM_HOSTS", None)
         for var in ("WAYLAND_DISPLAY", "NO_AT_BRIDGE", "GTK_MODULES", "SESSION_MANAGER"):
             env.pop(var, None)
         env["XDG_RUNTIME_DIR"] = os.path.join(self.tmp, "run")
@@ -357,7 +358,7 @@ class Desktop:
                                                        result.stderr.strip()))
         return result.stdout
 
-    def start_site(self, timeout=20):
+    def start_site(self, timeout=20, args=()):
         path = os.path.join(build_dir(), "site", "zandrel-site")
         if not os.path.exists(path):
             raise HarnessError("the exam site is not built: " + path)
@@ -367,7 +368,7 @@ class Desktop:
             # The ports are fixed by the build: another test run's site (or any
             # other server) there would answer instead of ours.
             raise HarnessError("the exam site's address is already in use: %s" % ", ".join(busy))
-        site = self._spawn("site", [path])
+        site = self._spawn("site", [path, *args])
         for name, port in hosts:
             wait_until(lambda: self._port_open(name, int(port)) or site.poll() is not None,
                        timeout, what="the site on %s:%s" % (name, port))
@@ -397,8 +398,13 @@ class Desktop:
 
         return wait_until(seen, timeout, what="%s %s%s in the site log" % (method, host, path))
 
-    def start_program(self, path=None, args=(), extra_env=None):
+    def start_program(self, path=None, args=(), extra_env=None, own_site=False):
+        """Starts the program. Unless own_site, it shows the pages of the test's
+        own servers on SUBJECT1_HOST and SUBJECT4_HOST (start_site, FixtureSite),
+        which it never would of its own accord, and serves no site itself."""
         env = dict(self.env)
+        if not own_site:
+            env["ZANDREL_TEST_EXAM_HOSTS"] = "%s %s" % (SUBJECT1_HOST, SUBJECT4_HOST)
         env.update(extra_env or {})
         self.program = self._spawn("program", [path or program_path(), *args], env=env)
         return self.program

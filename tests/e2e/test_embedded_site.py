@@ -4,15 +4,20 @@ cannot be reached.
 1. Started alone, the program serves both exam hosts itself: the exam page
    shows, a client that drops its connections does not end the program, and
    the closed window ends it with code 0 and frees both ports.
-2. With zandrel-site already running, the page comes from that site and the
-   program serves no port of its own.
+2. With zandrel-site already running on both ports, the program serves its
+   own site on other ports and shows that; zandrel-site is never asked.
 3. A port held by something that is not the site (it answers one line of
-   garbage and hangs up): the cut-out shows the message, the other host is
-   still served by the program, and once a real site answers there
-   菜单 → 科目一 shows its page.
-4. A failed load of the Subject 4 score address shows the message and is no
+   garbage and hangs up): the program shows its own Subject 1 exam from
+   another port, and still does once a web server answers on the default
+   port (no page of a server it did not start is ever shown).
+4. A teacher's question bank with a fault beside the program: the cut-out
+   names the file, the line and the fault, not the network.
+5. A failed load of the Subject 4 score address shows the message and is no
    navigation to the score page: the browser keeps its height."""
 
+import os
+import re
+import shutil
 import socket
 import threading
 import time
@@ -21,9 +26,13 @@ import urllib.request
 from fixture_site import DROP, HEIGHT_REPORTER, FixtureSite
 from harness import (MAIN_TITLE, SUBJECT1_HOST, SUBJECT4_HOST, Desktop, HarnessError,
                      run_checks, wait_until)
+from harness import program_path as desk_program_path
+from harness import source_dir as desk_source_dir
 
 MESSAGE_TITLE = "无法打开考试页面"
 MESSAGE_HINT = "请检查网络或考试网站，然后在“菜单”中选择“科目一全真模拟考试”或“科目四全真模拟考试”重试。"
+SITE_FAILED = "本机考试网站无法启动："
+SPOOF_MARK = "冒充的题目"
 CUT_OUT = (960, 588)
 
 
@@ -141,11 +150,17 @@ def end_program(desk, wid):
     return desk.program_exit(20)
 
 
+def own_host(desk, subject):
+    """The host the program says it serves `subject` on instead of the default."""
+    found = re.findall(r"; serving %s on (\S+)" % subject, desk.program_log())
+    return found[-1] if found else None
+
+
 def alone(checks, desk):
     for host in (SUBJECT1_HOST, SUBJECT4_HOST):
         if port_open(host):
             raise HarnessError("%s is in use before the test" % host)
-    program = desk.start_program()
+    program = desk.start_program(own_site=True)
     wid = desk.wait_window(MAIN_TITLE)
     frame = desk.accessible_frame(MAIN_TITLE)
     checks.equal((status(SUBJECT1_HOST), status(SUBJECT4_HOST)), (200, 200),
@@ -177,48 +192,100 @@ def alone(checks, desk):
                  "alone: the ports are free once the program has ended")
 
 
+def marked_question_bank(desk):
+    """The site's question bank with every question's text marked, so that
+    its pages can be told from the program's own."""
+    source = os.path.join(desk_source_dir(), "site", "questions.tsv")
+    marked = os.path.join(desk.tmp, "marked-questions.tsv")
+    with open(source, encoding="utf-8") as f, open(marked, "w", encoding="utf-8") as out:
+        for line in f:
+            fields = line.rstrip("\n").split("\t")
+            if not line.startswith("#") and len(fields) >= 6:
+                fields[3] = SPOOF_MARK + fields[3]
+            out.write("\t".join(fields) + "\n")
+    return marked
+
+
 def beside_site(checks, desk):
-    desk.start_site()
-    desk.start_program()
+    desk.start_site(args=["--questions=" + marked_question_bank(desk)])
+    desk.start_program(own_site=True)
     wid = desk.wait_window(MAIN_TITLE)
-    try:
-        desk.wait_site_request(SUBJECT1_HOST, "GET", "/kaoshi/")
-        served = True
-    except HarnessError:
-        served = False
-    checks.check(served, "with zandrel-site: the page comes from that site")
-    checks.check("served already" in desk.program_log(),
-                 "with zandrel-site: the program says it uses what is there",
-                 repr(desk.program_log()[-300:]))
+    frame = desk.accessible_frame(MAIN_TITLE)
+    hosts = wait_until(lambda: own_host(desk, "科目一") and own_host(desk, "科目四") and
+                       (own_host(desk, "科目一"), own_host(desk, "科目四")), 20,
+                       what="the program's own ports in its log")
+    checks.check(hosts[0] != SUBJECT1_HOST and hosts[1] != SUBJECT4_HOST and
+                 hosts[0].startswith("127.0.0.1:"),
+                 "with zandrel-site: the program serves on loopback ports of its own", str(hosts))
+    checks.equal((status(hosts[0]), status(hosts[1])), (200, 200),
+                 "with zandrel-site: both of the program's own hosts answer")
+    for menu in ("科目一全真模拟考试", "科目四全真模拟考试", "重新考试"):
+        if menu != "科目一全真模拟考试":
+            desk.activate_menu(frame, "菜单", menu)
+            time.sleep(1)
+        try:
+            wait_text(desk, frame, "本地模拟考场")
+            shown = True
+        except HarnessError:
+            shown = False
+        checks.check(shown and find_text(desk, frame, SPOOF_MARK) is None,
+                     "with zandrel-site: %s shows the program's own exam page" % menu)
     site = [p for name, p in desk.processes if name == "site"][0]
     desk._stop(site)
-    time.sleep(0.5)
-    checks.check(desk.program.poll() is None, "with zandrel-site: the program still runs")
-    checks.check(not port_open(SUBJECT1_HOST) and not port_open(SUBJECT4_HOST),
-                 "with zandrel-site: the program serves no port of its own")
-    end_program(desk, wid)
+    checks.equal(end_program(desk, wid), 0, "with zandrel-site: the program ends with code 0")
+    checks.check(not port_open(hosts[0]) and not port_open(hosts[1]),
+                 "with zandrel-site: its own ports are free once it has ended")
 
 
 def not_a_site(checks, desk):
     with GarbageListener(SUBJECT1_HOST):
-        desk.start_program()
+        desk.start_program(own_site=True)
         wid = desk.wait_window(MAIN_TITLE)
         frame = desk.accessible_frame(MAIN_TITLE)
-        check_message_in_cut_out(checks, desk, wid, frame,
-                                 "http://%s/kaoshi/" % SUBJECT1_HOST)
-        checks.equal(status(SUBJECT4_HOST), 200,
-                     "not a site: the free Subject 4 host is served by the program")
-    # The listener is gone; a real site answers there now and the menu retries.
-    with FixtureSite(SUBJECT1_HOST, {"/kaoshi/": page("s1-retried")}):
-        desk.activate_menu(frame, "菜单", "科目一全真模拟考试")
         try:
-            wait_text(desk, frame, "s1-retried", 20)
+            wait_text(desk, frame, "本地模拟考场")
             shown = True
         except HarnessError:
             shown = False
         checks.check(shown and find_text(desk, frame, MESSAGE_TITLE) is None,
-                     "not a site: 菜单 → 科目一 shows the page once it can be reached")
+                     "not a site: the program's own Subject 1 exam shows from another port",
+                     str(own_host(desk, "科目一")))
+        checks.equal(status(SUBJECT4_HOST), 200,
+                     "not a site: the free Subject 4 host is served by the program")
+    # A web server on the default port now: choosing the exam again still
+    # shows the program's own page, never the other server's.
+    with FixtureSite(SUBJECT1_HOST, {"/kaoshi/": page("s1-spoofed")}) as spoof:
+        desk.activate_menu(frame, "菜单", "科目一全真模拟考试")
+        time.sleep(3)
+        checks.check(find_text(desk, frame, "s1-spoofed") is None and
+                     not spoof.requested("/kaoshi/") and
+                     find_text(desk, frame, "本地模拟考场") is not None,
+                     "not a site: a server started later on the default port is never shown")
         end_program(desk, wid)
+
+
+def faulty_question_bank(checks, desk):
+    # A teacher's bank beside the program replaces the built-in one; one with
+    # a fault is not served in part: the cut-out names the file, the line and
+    # the fault, not the network.
+    folder = os.path.join(desk.tmp, "teacher", "bin")
+    os.makedirs(folder)
+    program = os.path.join(folder, "zandrel")
+    shutil.copy2(desk_program_path(), program)
+    with open(os.path.join(folder, "questions.tsv"), "w", encoding="utf-8") as f:
+        f.write("k1-001\t科目一\t判断\t题\t\t对\t\t解析\n"
+                "k1-002\t科目一\t单选\t题\t甲|乙\tC\t\t解析\n")
+    desk.start_program(path=program, own_site=True)
+    wid = desk.wait_window(MAIN_TITLE)
+    frame = desk.accessible_frame(MAIN_TITLE)
+    try:
+        reason = wait_text(desk, frame, "题库文件有误")
+    except HarnessError:
+        reason = None
+    said = desk.text_of(reason) if reason is not None else ""
+    checks.check("questions.tsv:2:" in said and find_text(desk, frame, MESSAGE_HINT) is None,
+                 "a faulty bank: the cut-out names the file, the line and the fault", repr(said))
+    end_program(desk, wid)
 
 
 def failed_score_page(checks, desk):
@@ -242,7 +309,7 @@ def failed_score_page(checks, desk):
 def body(checks):
     # One desktop: its accessibility bus is the one this process connects to.
     with Desktop() as desk:
-        for scenario in (alone, beside_site, not_a_site, failed_score_page):
+        for scenario in (alone, beside_site, not_a_site, faulty_question_bank, failed_score_page):
             scenario(checks, desk)
 
 

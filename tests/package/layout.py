@@ -16,6 +16,10 @@ FILES = {
     "share/applications/%s.desktop" % APP_ID,
     "share/metainfo/%s.metainfo.xml" % APP_ID,
     "share/icons/hicolor/scalable/apps/%s.svg" % APP_ID,
+    "share/man/man1/zandrel.1.gz",
+    "share/doc/zandrel/copyright",
+    "share/doc/zandrel/changelog.Debian.gz",
+    "share/lintian/overrides/zandrel",
 } | {"share/icons/hicolor/%dx%d/apps/%s.png" % (s, s, APP_ID) for s in ICON_SIZES}
 
 

@@ -1,5 +1,6 @@
-"""The .deb that cpack makes: its control fields and dependencies, exactly the
-installed files, and the program unpacked from it run on a private desktop,
+"""The .deb that cpack makes: its control fields and dependencies (a Chinese
+font among them), exactly the installed files, lintian's verdict (no error,
+no warning), and the program unpacked from it run on a private desktop,
 where it shows the exam page and F1 reads question 1 (which needs the
 extension found at its installed place)."""
 
@@ -27,6 +28,21 @@ PROGRAM_SERVES_SITE = os.environ.get("ZANDREL_PROGRAM_SERVES_SITE") == "true"
 
 LIBRARIES = ("libgtk-3-0", "libwebkit2gtk-4.1-0", "libspeechd2", "libx11-6", "libc6")
 SPEECH = ("speech-dispatcher", "speech-dispatcher-espeak-ng", "espeak-ng")
+# Without one of these the menus and the page are empty boxes.
+CJK_FONTS = {"fonts-noto-cjk", "fonts-wqy-microhei", "fonts-wqy-zenhei"}
+
+
+def package_version(build):
+    """The version the package's own changelog gives (upstream-revision)."""
+    with open(os.path.join(build, "doc", "changelog.Debian"), encoding="utf-8") as f:
+        return re.match(r"zandrel \(([^)]+)\)", f.readline()).group(1)
+
+
+def lintian_findings(deb):
+    """lintian's errors and warnings ("E: ..." and "W: ..." lines)."""
+    result = subprocess.run(["lintian", "--tag-display-limit", "0", deb], capture_output=True,
+                            text=True)
+    return [line for line in result.stdout.splitlines() if line[:2] in ("E:", "W:")]
 
 
 def control_fields(deb):
@@ -58,7 +74,7 @@ def run_unpacked(checks, program):
         if not PROGRAM_SERVES_SITE:
             print("the program does not serve the exam site itself: starting zandrel-site")
             desk.start_site()
-        desk.start_program(path=program, extra_env=voice.env)
+        desk.start_program(path=program, extra_env=voice.env, own_site=PROGRAM_SERVES_SITE)
         desk.wait_window(MAIN_TITLE)
         frame = desk.accessible_frame(MAIN_TITLE)
         question = comparable(first_question())
@@ -98,7 +114,10 @@ def body(checks):
 
         fields = control_fields(deb)
         checks.equal((fields.get("Package"), fields.get("Version"), fields.get("Architecture")),
-                     ("zandrel", project_version(build), "amd64"), "package, version, architecture")
+                     ("zandrel", package_version(build), "amd64"), "package, version, architecture")
+        checks.check(package_version(build).startswith(project_version(build) + "-"),
+                     "the package's version is the project's with a revision",
+                     package_version(build))
         checks.check(re.match(r".+ <[^@ ]+@[^> ]+>$", fields.get("Maintainer", "")),
                      "a maintainer with an address", fields.get("Maintainer"))
         depends = {re.split(r"[ (]", d.strip())[0]
@@ -106,6 +125,12 @@ def body(checks):
         missing = sorted(set(LIBRARIES + SPEECH) - depends)
         checks.check(not missing, "the libraries and the speech stack are dependencies",
                      "(missing %s from %r)" % (missing, fields.get("Depends")))
+        alternatives = [{a.strip().split(" ")[0] for a in d.split("|")}
+                        for d in fields.get("Depends", "").split(",")]
+        checks.check(CJK_FONTS in alternatives, "one of the Chinese fonts is a dependency",
+                     fields.get("Depends"))
+        findings = lintian_findings(deb)
+        checks.check(not findings, "lintian finds no error and no warning", "\n".join(findings))
 
         files = packaged_files(deb)
         checks.equal(sorted(files), sorted("./usr/" + f for f in FILES), "the packaged files")

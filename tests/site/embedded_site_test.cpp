@@ -47,26 +47,40 @@ int portOf(const std::string& address) {
   return std::stoi(address.substr(address.rfind(':') + 1));
 }
 
-TEST(EmbeddedSite, ServesWhatIsFreeLeavesWhatIsHeldAndStopsWhenDestroyed) {
+std::string getKaoshi(int port) {
+  return site::testing::rawExchange(port, "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\n\r\n");
+}
+
+TEST(EmbeddedSite, ServesAHeldPortsExamOnAnotherPortAndStopsWhenDestroyed) {
   HeldPort held;
   ASSERT_NE(held.port(), 0);
-  int servedPort = 0;
+  std::vector<int> ports;
   {
     // The first bank location does not exist: the next one is used.
     const EmbeddedSite site({{Subject::One, Endpoint{"127.0.0.1", 0}},
                              {Subject::Four, Endpoint{"127.0.0.1", held.port()}}},
                             {"/nonexistent/questions.tsv", ZANDREL_SITE_QUESTIONS_FILE});
-    const std::vector<std::string> served = site.served();
-    ASSERT_EQ(served.size(), 1u);
-    servedPort = portOf(served[0]);
-    const auto page = site::testing::parseReply(
-        site::testing::rawExchange(servedPort, "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\n\r\n"), false);
-    ASSERT_TRUE(page);
-    EXPECT_EQ(page->status, 200);
-    EXPECT_NE(page->body.find("科目一"), std::string::npos);
+    ASSERT_EQ(site.outcomes().size(), 2u);
+    for (const auto& outcome : site.outcomes()) {
+      EXPECT_EQ(outcome.failure, "");
+      ASSERT_FALSE(outcome.address.empty());
+      ports.push_back(portOf(outcome.address));
+    }
+    EXPECT_EQ(site.served().size(), 2u);
+    // Never the port something else holds: the window would show that instead.
+    EXPECT_NE(ports[1], held.port());
+    const std::pair<int, const char*> exams[] = {{ports[0], "科目一"}, {ports[1], "科目四"}};
+    for (const auto& [port, subject] : exams) {
+      const auto page = site::testing::parseReply(getKaoshi(port), false);
+      ASSERT_TRUE(page);
+      EXPECT_EQ(page->status, 200);
+      EXPECT_NE(page->body.find(subject), std::string::npos);
+    }
+    EXPECT_EQ(shownHost(site, Subject::Four).host, site.outcomes()[1].address);
   }
-  EXPECT_EQ(site::testing::rawExchange(servedPort, "GET /kaoshi/ HTTP/1.1\r\nHost: x\r\n\r\n"), "")
-      << "still served after the site was destroyed";
+  for (int port : ports) {
+    EXPECT_EQ(getKaoshi(port), "") << "still served after the site was destroyed";
+  }
 }
 
 std::string examPage(int port) {

@@ -7,10 +7,12 @@
 
 #include "app/exam_addresses.h"
 #include "app/exam_commands.h"
+#include "app/exam_hosts.h"
 #include "app/main_window.h"
 #include "app/read_aloud.h"
 #include "fakes/fake_services.h"
 #include "hooks/hotkeys.h"
+#include "runtime/error_page.h"
 
 namespace zandrel {
 namespace {
@@ -56,7 +58,7 @@ TEST(MainWindowDesign, ThePictureBoxShowsAFixedCutOutOfTheExamPage) {
   EXPECT_GE(browser->top + browser->height, box->height);
   EXPECT_EQ(browser->height, ExamBrowserHeight);
   // It loads the Subject 1 exam the moment it exists, silently, at the middle font size.
-  EXPECT_EQ(browser->url, Subject1ExamAddress);
+  EXPECT_EQ(browser->url, Subject1ExamAddress());
   EXPECT_TRUE(browser->silent);
   EXPECT_FALSE(browser->offline);
   EXPECT_EQ(browser->fontSize, 2);
@@ -126,7 +128,7 @@ TEST(StartAndEnd, StartUpRegistersF1InstallsTheFilterAndEndsOnce) {
     EXPECT_EQ(app.hotkeys.timers[0].periodMs, 10);
     EXPECT_EQ(app.mouse.installs, std::vector{app.window.windowHandle("超文本浏览框1")});
     EXPECT_EQ(CurrentMouseFilter().thread, app.mouse.installation.thread);
-    EXPECT_EQ(CurrentExamAddress(), Subject1ExamAddress);
+    EXPECT_EQ(CurrentExamAddress(), Subject1ExamAddress());
     // Neither a navigation nor a size change at start: the design does both.
     EXPECT_TRUE(app.window.urlWrites.empty());
     EXPECT_TRUE(app.window.heightWrites.empty());
@@ -185,31 +187,31 @@ TEST_F(ExamCommands, SizesFollowTheCommandsAndTheScorePage) {
   EXPECT_EQ(browserHeight(), 2800);
 
   app.window.selectMenuItem("科目四全真模拟考试");
-  EXPECT_EQ(app.window.urlWrites.back(), Subject4ExamAddress);
+  EXPECT_EQ(app.window.urlWrites.back(), Subject4ExamAddress());
   EXPECT_EQ(windowHeight(), 555);
   EXPECT_EQ(browserHeight(), 2800);
 
-  app.window.navigate("超文本浏览框1", Subject4ScoreAddress);
+  app.window.navigate("超文本浏览框1", Subject4ScoreAddress());
   EXPECT_EQ(browserHeight(), 810);
   EXPECT_EQ(windowHeight(), 555);
 
   // Choosing an exam keeps the score page's browser height; only a retake restores it.
   app.window.selectMenuItem("科目一全真模拟考试");
-  EXPECT_EQ(app.window.urlWrites.back(), Subject1ExamAddress);
+  EXPECT_EQ(app.window.urlWrites.back(), Subject1ExamAddress());
   EXPECT_EQ(windowHeight(), 623);
   EXPECT_EQ(browserHeight(), 810);
   app.window.selectMenuItem("重新考试");
-  EXPECT_EQ(app.window.urlWrites.back(), Subject1ExamAddress);
+  EXPECT_EQ(app.window.urlWrites.back(), Subject1ExamAddress());
   EXPECT_EQ(browserHeight(), 2800);
   EXPECT_EQ(windowHeight(), 623);
 }
 
 TEST_F(ExamCommands, RetakeLoadsTheExamInUse) {
   app.window.selectMenuItem("重新考试");
-  EXPECT_EQ(app.window.urlWrites, std::vector<std::string>{std::string(Subject1ExamAddress)});
+  EXPECT_EQ(app.window.urlWrites, std::vector<std::string>{Subject1ExamAddress()});
   app.window.selectMenuItem("科目四全真模拟考试");
   app.window.selectMenuItem("重新考试");
-  EXPECT_EQ(app.window.urlWrites.back(), Subject4ExamAddress);
+  EXPECT_EQ(app.window.urlWrites.back(), Subject4ExamAddress());
   // Choosing the exam already shown loads it again.
   app.window.selectMenuItem("科目四全真模拟考试");
   EXPECT_EQ(app.window.urlWrites.size(), 4u);
@@ -222,7 +224,7 @@ TEST_F(ExamCommands, RetakeLoadsTheExamInUse) {
 }
 
 TEST_F(ExamCommands, OnlyTheExactScoreAddressShrinksTheBrowser) {
-  const std::string score(Subject4ScoreAddress);
+  const std::string score(Subject4ScoreAddress());
   std::string upper = score;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   const std::string nearMisses[] = {
@@ -232,7 +234,7 @@ TEST_F(ExamCommands, OnlyTheExactScoreAddressShrinksTheBrowser) {
       score.substr(0, score.size() - 1),
       upper,
       "http://" + std::string(Subject1Host) + "/score/",
-      std::string(Subject4ExamAddress),
+      Subject4ExamAddress(),
       "",
   };
   for (const std::string& address : nearMisses) {
@@ -242,8 +244,50 @@ TEST_F(ExamCommands, OnlyTheExactScoreAddressShrinksTheBrowser) {
   // Any navigation, a frame's included, is judged by its own address.
   app.window.navigate("超文本浏览框1", score);
   EXPECT_EQ(browserHeight(), 810);
-  app.window.navigate("超文本浏览框1", Subject4ExamAddress);
+  app.window.navigate("超文本浏览框1", Subject4ExamAddress());
   EXPECT_EQ(browserHeight(), 810);
+}
+
+// The program's own site may serve on other ports than the default ones; the
+// window then shows those, and the score rule holds for exactly that address.
+TEST(ExamHosts, TheWindowShowsTheHostsServedAtStart) {
+  UseExamHosts({"127.0.0.1:40001", ""}, {"127.0.0.1:40004", ""});
+  {
+    AppServices app;
+    InitGlobals();
+    ASSERT_TRUE(app.window.loadWindow(MainWindowDesign()));
+    EXPECT_EQ(app.window.url(kBrowser), "http://127.0.0.1:40001/kaoshi/");
+    app.window.selectMenuItem("科目四全真模拟考试");
+    EXPECT_EQ(app.window.urlWrites.back(), "http://127.0.0.1:40004/kaoshi/");
+    app.window.navigate(kBrowser, "http://" + std::string(Subject4Host) + "/score/");
+    EXPECT_EQ(app.window.height(kBrowser), 2800);
+    app.window.navigate(kBrowser, "http://127.0.0.1:40004/score/");
+    EXPECT_EQ(app.window.height(kBrowser), 810);
+    ReleaseGlobals();
+  }
+  UseExamHosts({std::string(Subject1Host), ""}, {std::string(Subject4Host), ""});
+}
+
+TEST(ExamHosts, AnExamTheSiteCannotServeShowsWhyInsteadOfTheNetworkAdvice) {
+  UseExamHosts({"127.0.0.1:40001", ""}, {std::string(kNowhereHost), "题库中没有科目四的题目"});
+  EXPECT_EQ(Subject4ExamAddress(), "http://127.0.0.1:0/kaoshi/");
+  const std::string failed = unreachablePageHtml(Subject4ExamAddress());
+  EXPECT_NE(failed.find("本机考试网站无法启动：科目四：题库中没有科目四的题目"), std::string::npos);
+  EXPECT_EQ(failed.find("请检查网络"), std::string::npos);
+  // The exam that is served still gets the ordinary advice when it fails.
+  EXPECT_NE(unreachablePageHtml(Subject1ExamAddress()).find("请检查网络"), std::string::npos);
+  UseExamHosts({std::string(Subject1Host), ""}, {std::string(Subject4Host), ""});
+  EXPECT_NE(unreachablePageHtml("http://127.0.0.1:0/kaoshi/").find("请检查网络"),
+            std::string::npos);
+}
+
+TEST(ExamHosts, TheTestHostsAreTwoWordsOrNothing) {
+  EXPECT_EQ(parseTestExamHosts("127.0.0.1:1 127.0.0.1:4"),
+            std::make_pair(std::string("127.0.0.1:1"), std::string("127.0.0.1:4")));
+  EXPECT_FALSE(parseTestExamHosts(nullptr));
+  EXPECT_FALSE(parseTestExamHosts(""));
+  EXPECT_FALSE(parseTestExamHosts("127.0.0.1:1"));
+  EXPECT_FALSE(parseTestExamHosts("a b c"));
 }
 
 TEST_F(ExamCommands, ExitEndsWithCodeZeroAndReleasesOnce) {

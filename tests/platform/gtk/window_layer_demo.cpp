@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/exam_addresses.h"
+#include "app/exam_hosts.h"
 #include "runtime/window_layer_gtk.h"
 #include "window_layer_support.h"
 
@@ -17,12 +17,12 @@ std::string current;
 constexpr const char* kBrowser = "超文本浏览框1";
 
 void subject1() {
-  current = std::string(zandrel::Subject1ExamAddress);
+  current = zandrel::Subject1ExamAddress();
   layer->setUrl(kBrowser, current);
   layer->setHeight("MainWindow", 623);
 }
 void subject4() {
-  current = std::string(zandrel::Subject4ExamAddress);
+  current = zandrel::Subject4ExamAddress();
   layer->setUrl(kBrowser, current);
   layer->setHeight("MainWindow", 555);
 }
@@ -37,7 +37,7 @@ void speak() {
   layer->setCaption("透明标签1", "加载完毕");
 }
 void navigated() {
-  if (layer->url(kBrowser) == zandrel::Subject4ScoreAddress) layer->setHeight(kBrowser, 810);
+  if (layer->url(kBrowser) == zandrel::Subject4ScoreAddress()) layer->setHeight(kBrowser, 810);
 }
 
 }  // namespace
@@ -46,7 +46,7 @@ int main() {
   auto owned = zandrel::createGtkWindowLayer();
   layer = owned.get();
   if (!layer->initialise()) return -1;
-  current = std::string(zandrel::Subject1ExamAddress);
+  current = zandrel::Subject1ExamAddress();
   zandrel::WindowDesign design = zandrel::testing::mainDesign(current);
   using zandrel::EventKind;
   design.bindings = {
