@@ -10,6 +10,7 @@ it would find the user's own.
 import html
 import os
 import re
+import subprocess
 import sys
 import unicodedata
 
@@ -93,37 +94,21 @@ class SpeechRecorder:
         self.close()
 
 
-DIGITS = "零一二三四五六七八九"
-
-
-def chinese_numeral(n):
-    """An integer below 10^8 in Chinese numerals, as the program writes numbers
-    for a Mandarin voice: 12 十二, 105 一百零五, 10050 一万零五十."""
-    def group(v, zero):
-        out = ""
-        for place, divisor in (("千", 1000), ("百", 100), ("十", 10), ("", 1)):
-            digit = v // divisor % 10
-            if digit == 0:
-                zero = zero or out != ""
-                continue
-            out += ("零" if zero else "") + DIGITS[digit] + place
-            zero = False
-        return out
-    if n == 0:
-        return DIGITS[0]
-    out = group(n // 10000, False) + "万" + (group(n % 10000, n % 10000 < 1000) if n % 10000 else "") \
-        if n >= 10000 else group(n, False)
-    return out[1:] if out.startswith("一十") else out
+def voiced(text):
+    """What the program hands a Mandarin voice for the plain `text`: numbers,
+    units, signs and letters written out (the build's zandrel_voiced_text)."""
+    build = os.environ.get("ZANDREL_BUILD_DIR") or os.path.join(
+        os.path.dirname(os.path.abspath(__file__)), "..", "..", "build")
+    tool = os.path.join(build, "tests", "zandrel_voiced_text")
+    return subprocess.run([tool], input=text.encode("utf-8"), stdout=subprocess.PIPE,
+                          check=True, timeout=30).stdout.decode("utf-8")
 
 
 def comparable(text):
-    """Text with markup, entities, white space and punctuation taken out: what
-    is left is what a voice says, whichever way pauses were written. Whole
-    numbers count in Chinese numerals, as a Mandarin voice is given them."""
+    """Text with markup, entities, white space and punctuation taken out, and
+    written out as the voice is given it: what is left is what a voice says,
+    whichever way pauses were written. Already voiced text stays as it is."""
     text = re.sub(r"<[^>]*>", " ", text)
-    text = html.unescape(text)
-    text = re.sub(r"[0-9]{1,8}", lambda m: chinese_numeral(int(m.group(0)))
-                  if len(m.group(0)) == 1 or m.group(0)[0] != "0"
-                  else "".join(DIGITS[int(c)] for c in m.group(0)), text)
+    text = voiced(html.unescape(text))
     return "".join(ch for ch in text
                    if not ch.isspace() and not unicodedata.category(ch).startswith("P"))
