@@ -331,6 +331,34 @@ TEST_F(HooksDesktop, TheKeySourceReportsDownPressedSinceAndEachSideOfAModifier) 
   remappedKeys.up("F20");
 }
 
+// The source keeps the state from the server's press and release events:
+// a key already held when it starts is down from the first sample, and a
+// new key mapping, after which the state is read again, loses nothing.
+TEST_F(HooksDesktop, AKeyHeldBeforeTheSourceStartsIsDownUntilItsRelease) {
+  testing::KeyInjector keys;
+  ASSERT_TRUE(keys.down("F1"));
+  keys_ = createX11HotkeyPlatform();
+  KeySnapshot snapshot{};
+  auto sample = [&] {
+    std::this_thread::sleep_for(50ms);
+    snapshot.fill(0);
+    keys_->sampleKeys(snapshot);
+  };
+  sample();
+  EXPECT_EQ(snapshot[112], static_cast<std::int16_t>(0x8000));  // down, no press seen
+
+  ASSERT_EQ(runCommand({"xmodmap", "-e", "keycode 198 = F21"}), 0);
+  sample();
+  EXPECT_LT(snapshot[112], 0);
+  keys.up("F1");
+  sample();
+  EXPECT_EQ(snapshot[112], 0);
+  ASSERT_TRUE(keys.down("F1"));
+  keys.up("F1");
+  sample();
+  EXPECT_EQ(snapshot[112], 1);
+}
+
 gboolean refuseMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
   return TRUE;
 }
