@@ -218,11 +218,6 @@ SharedSpeaker& speaker() {
   return instance.get();
 }
 
-int ReadAloudRunsInProgress() {
-  std::lock_guard lock(runs().mutex);
-  return runs().running;
-}
-
 bool WaitForReadAloudRuns(std::chrono::milliseconds limit) {
   std::unique_lock lock(runs().mutex);
   return runs().ended.wait_for(lock, limit, [] { return runs().running == 0; });
@@ -231,14 +226,6 @@ bool WaitForReadAloudRuns(std::chrono::milliseconds limit) {
 bool ReadLogRequested() {
   const char* value = std::getenv("ZANDREL_LOG");
   return value != nullptr && std::string_view(value) == "1";
-}
-
-std::int32_t SpeakAndReport(std::string_view questionText) {
-  WindowLayer& window = *services().window;
-  ReadRecord unlogged;
-  if (speakQuestion(window, questionText, unlogged)) return 1;
-  reportFailure(window);
-  return 0;
 }
 
 std::int32_t ReadAloud() {

@@ -19,7 +19,6 @@ inline constexpr std::string_view kConversionFailedText = "转换失败！";
 // progress are served by that read, which starts again from the pause; they
 // return at once. 0 also for such a request.
 std::int32_t ReadAloud();
-std::int32_t SpeakAndReport(std::string_view questionText);
 // Starts the read on a thread of its own and returns at once.
 void OnReadAloudMenu();
 void OnReadAloudHotkey(std::int32_t id);
@@ -60,9 +59,8 @@ class SharedSpeaker {
 // threads may still reach it while the process ends.
 SharedSpeaker& speaker();
 
-// Read-aloud runs still in progress, and a bounded wait for them to end, so
-// the program does not tear the platform down under a reading thread.
-int ReadAloudRunsInProgress();
+// A bounded wait for the read-aloud runs still in progress, so the program
+// does not tear the platform down under a reading thread.
 bool WaitForReadAloudRuns(std::chrono::milliseconds limit);
 
 }  // namespace zandrel

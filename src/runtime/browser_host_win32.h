@@ -62,7 +62,6 @@ class BrowserHost {
   BrowserHost& operator=(const BrowserHost&) = delete;
 
   bool ok() const { return static_cast<bool>(browser_); }
-  HWND hostWindow() const { return host_; }
 
   void setSilent(bool silent);
   void setOffline(bool offline);

@@ -103,7 +103,7 @@ TEST_F(ReadAloudFlow, OverlappingRunsNeverOperateOnTheSpeakerTogether) {
   ReadAloud();  // a menu run on this thread at the same time
   for (auto& t : presses) t.join();
   EXPECT_FALSE(app.speech.overlapped());
-  EXPECT_EQ(ReadAloudRunsInProgress(), 0);
+  EXPECT_TRUE(WaitForReadAloudRuns(std::chrono::milliseconds(0)));
   EXPECT_TRUE(app.window.boxes.empty());
 }
 
@@ -143,7 +143,7 @@ TEST_F(ReadAloudFlow, PressesDuringASlowStartCollapseIntoTheLatestRead) {
   EXPECT_GE(speaks, 1);
   EXPECT_LE(speaks, 2);
   EXPECT_EQ(ops.back().rfind("speak:", 0), 0u);  // the latest request was read
-  EXPECT_EQ(ReadAloudRunsInProgress(), 0);
+  EXPECT_TRUE(WaitForReadAloudRuns(std::chrono::milliseconds(0)));
 }
 
 TEST_F(ReadAloudFlow, OneFailureBoxAtATime) {

@@ -133,7 +133,7 @@ class BrowserSiteTest : public ::testing::Test {
     return cancel == VARIANT_TRUE;
   }
 
-  win32::ComApartment apartment_;
+  test::ComApartment apartment_;
   std::unique_ptr<test::PlainWindow> host_;
   ComPtr<IOleClientSite> site_;
   ComPtr<IDispatch> page_, frame_;
