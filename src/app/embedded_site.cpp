@@ -6,6 +6,7 @@
 
 #include "app/exam_addresses.h"
 #include "site_images.h"
+#include "site_pages.h"
 #include "site_paths.h"
 #include "site_process.h"
 
@@ -17,10 +18,6 @@ constexpr const char* QuestionsFileName = "questions.tsv";
 
 void say(const std::string& line) {
   std::cerr << "zandrel: " << line << std::endl;
-}
-
-const char* subjectName(site::Subject subject) {
-  return subject == site::Subject::One ? "科目一" : "科目四";
 }
 
 }  // namespace
@@ -45,7 +42,7 @@ EmbeddedSite::EmbeddedSite(const std::vector<Host>& hosts,
   for (const Host& host : hosts) {
     std::vector<site::Question> exam = site::questionsOf(*bank, host.subject);
     if (exam.empty()) {
-      say(std::string("no questions for ") + subjectName(host.subject) + "; not serving " +
+      say("no questions for " + std::string(site::subjectName(host.subject)) + "; not serving " +
           site::formatAddress(host.endpoint.host, host.endpoint.port));
       continue;
     }

@@ -15,6 +15,7 @@
 #include "page/web_page.h"
 #include "runtime/services.h"
 #include "runtime/spoken_text.h"
+#include "runtime/text_units.h"
 #include "runtime/window_layer.h"
 
 namespace zandrel {
@@ -147,10 +148,7 @@ bool speakQuestion(WindowLayer& window, std::string_view questionText, ReadRecor
   if (accepted) window.setCaption(kStatusLabel, kLoadedText);
   record.lap(ReadRecord::kSpeak);
   record.speechFailure = accepted ? "" : voiced ? "speech refused" : "no voice";
-  // Characters of the UTF-8 text: every byte but the continuation bytes.
-  if (readLogOn())
-    record.chars =
-        std::count_if(spoken.begin(), spoken.end(), [](char c) { return (c & 0xC0) != 0x80; });
+  if (readLogOn()) record.chars = codePointCount(spoken);
   return accepted;
 }
 

@@ -22,7 +22,6 @@ using win32::BrowserHost;
 using win32::narrow;
 using win32::widen;
 
-constexpr wchar_t kMainClass[] = L"ZandrelMainWindow";
 constexpr wchar_t kPicBoxClass[] = L"ZandrelPicBox";
 constexpr wchar_t kBrowserClass[] = L"ZandrelHtmlViewer";
 
@@ -102,7 +101,7 @@ class Win32WindowLayer final : public WindowLayer {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
 
     wc.lpfnWndProc = &Win32WindowLayer::mainProc;
-    wc.lpszClassName = kMainClass;
+    wc.lpszClassName = kMainWindowClass;
     wc.hIcon = programIcons().taskbar;
     wc.hIconSm = programIcons().caption;
     bool ok = RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
@@ -140,7 +139,7 @@ class Win32WindowLayer final : public WindowLayer {
     // The outer size is the design's as given: frame, caption and menu bar
     // are inside it, the client area gets what is left.
     HWND main =
-        CreateWindowExW(WS_EX_APPWINDOW, kMainClass, widen(design.caption).c_str(), style, left,
+        CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, widen(design.caption).c_str(), style, left,
                         top, design.width, design.height, nullptr, menu, instance, this);
     if (!main) {
       if (menu) DestroyMenu(menu);
