@@ -24,6 +24,7 @@
 #include "page/web_page.h"
 #include "page/web_page_gtk.h"
 #include "runtime/services.h"
+#include "runtime/window_layer_dispatch_gtk.h"
 
 namespace {
 
@@ -134,8 +135,11 @@ int main(int argc, char** argv) {
   gtk_init(&argc, &argv);
   const int runs = argc > 1 ? std::max(50, std::atoi(argv[1])) : 100;
 
+  // No window layer here: the bridge's calls have a dispatcher of their own.
+  auto ui = std::make_shared<zandrel::UiDispatcher>();
+  ui->bindToCurrentThread();
   const std::unique_ptr<zandrel::PageBridge> bridge =
-      zandrel::createGtkPageBridge(ZANDREL_WEBEXT_DIR);
+      zandrel::createGtkPageBridge(ui, ZANDREL_WEBEXT_DIR);
   zandrel::services().page = bridge.get();
 
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
