@@ -28,6 +28,9 @@ if(ZANDREL_PLATFORM STREQUAL "win32")
     runtime/support_win32.cpp
     runtime/browser_host_win32.cpp
     runtime/window_layer_win32.cpp
+    runtime/window_layer_box_win32.cpp
+    runtime/window_layer_end_win32.cpp
+    runtime/window_layer_properties_win32.cpp
     runtime/speech_sapi.cpp)
   target_compile_definitions(zandrel_platform PUBLIC UNICODE _UNICODE NOMINMAX)
   target_link_libraries(zandrel_platform PUBLIC sapi ole32 oleaut32 uuid comctl32 user32 gdi32
