@@ -27,6 +27,8 @@ if(ZANDREL_PLATFORM STREQUAL "win32")
   target_sources(zandrel_platform PRIVATE
     runtime/support_win32.cpp
     runtime/browser_host_win32.cpp
+    runtime/browser_mode_win32.cpp
+    runtime/browser_site_win32.cpp
     runtime/window_layer_win32.cpp
     runtime/window_layer_box_win32.cpp
     runtime/window_layer_end_win32.cpp

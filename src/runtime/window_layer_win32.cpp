@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <ole2.h>
 
+#include "runtime/browser_mode_win32.h"
 #include "runtime/window_layer_impl_win32.h"
 
 namespace zandrel {

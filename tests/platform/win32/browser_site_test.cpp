@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/browser_host_win32.h"
+#include "runtime/browser_site_win32.h"
 #include "win32_test_support.h"
 
 namespace zandrel {
@@ -50,11 +50,12 @@ class BrowserSiteTest : public ::testing::Test {
     events.openInView = [this](const std::string& url) { opened_.push_back(url); };
     events.unreachable = [this](const std::string& url) { unreachable_.push_back(url); };
     events.isPage = [this](IDispatch* frame) { return frame == page_.get(); };
-    site_ = win32::createBrowserSite(host_->hwnd(), std::move(events));
+    site_ = win32::BrowserSite::create(host_->hwnd(), std::move(events))
+                .query<IOleClientSite>(IID_IOleClientSite);
     ASSERT_TRUE(site_);
     // Any two objects of their own identity stand for the browser and a frame.
-    page_ = win32::createBrowserSite(nullptr, {}).query<IDispatch>(IID_IDispatch);
-    frame_ = win32::createBrowserSite(nullptr, {}).query<IDispatch>(IID_IDispatch);
+    page_ = win32::BrowserSite::create(nullptr, {}).query<IDispatch>(IID_IDispatch);
+    frame_ = win32::BrowserSite::create(nullptr, {}).query<IDispatch>(IID_IDispatch);
   }
 
   template <class T>
