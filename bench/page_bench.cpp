@@ -24,7 +24,7 @@
 #include "page/web_page.h"
 #include "page/web_page_gtk.h"
 #include "runtime/services.h"
-#include "runtime/window_layer_dispatch_gtk.h"
+#include "runtime/ui_dispatcher_gtk.h"
 
 namespace {
 
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
 
   // No window layer here: the bridge's calls have a dispatcher of their own.
   auto ui = std::make_shared<zandrel::UiDispatcher>();
-  ui->bindToCurrentThread();
+  zandrel::bindToGlibMainContext(ui);
   const std::unique_ptr<zandrel::PageBridge> bridge =
       zandrel::createGtkPageBridge(ui, ZANDREL_WEBEXT_DIR);
   zandrel::services().page = bridge.get();

@@ -13,7 +13,7 @@
 #include "page/dom_search.h"
 #include "page/gobject_ptr_gtk.h"
 #include "page/page_messages_gtk.h"
-#include "runtime/window_layer_dispatch_gtk.h"
+#include "runtime/ui_dispatcher.h"
 #include "runtime/window_layer_gtk.h"
 
 namespace zandrel {

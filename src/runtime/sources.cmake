@@ -2,6 +2,7 @@
 target_sources(zandrel_core PRIVATE
   runtime/error_page.cpp
   runtime/services.cpp
+  runtime/ui_dispatcher.cpp
   runtime/window_layer.cpp)
 
 # Window layer on GTK 3 + WebKitGTK 4.1 (X11).
@@ -17,7 +18,7 @@ if(ZANDREL_PLATFORM STREQUAL "gtk")
     runtime/window_layer_properties_gtk.cpp)
   # The way onto the UI thread, a library of its own: the page bridge's
   # library reaches the UI thread through it too.
-  add_library(zandrel_ui_dispatch_gtk STATIC runtime/window_layer_dispatch_gtk.cpp)
+  add_library(zandrel_ui_dispatch_gtk STATIC runtime/ui_dispatcher_gtk.cpp)
   target_link_libraries(zandrel_ui_dispatch_gtk PUBLIC zandrel_core PkgConfig::Z_WINDOW_GTK)
   target_link_libraries(zandrel_platform PUBLIC zandrel_ui_dispatch_gtk)
 endif()

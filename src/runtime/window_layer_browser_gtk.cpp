@@ -8,7 +8,7 @@
 
 #include "runtime/error_page.h"
 #include "runtime/frame_messages_gtk.h"
-#include "runtime/window_layer_dispatch_gtk.h"
+#include "runtime/ui_dispatcher.h"
 
 namespace zandrel {
 namespace {

@@ -19,6 +19,7 @@ int Win32WindowLayer::messageLoop() {
     }
     if (got == 0) end_.request(static_cast<int>(msg.wParam));
   }
+  ui_.close();
   end_.runRoutines();
   return end_.exitCode();
 }
@@ -59,6 +60,7 @@ void Win32WindowLayer::destroying() {
     if (c->browser) c->browser->close();
   }
   if (abandoning_) return;
+  ui_.close();
   end_.request(0);  // the close box; an earlier request's code stands
   PostQuitMessage(end_.exitCode());
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "runtime/ui_dispatcher_gtk.h"
 #include "runtime/window_layer_impl_gtk.h"
 
 namespace zandrel {
@@ -34,7 +35,7 @@ bool GtkWindowLayer::initialise() {
     return false;
   }
   gtkReady_ = true;
-  ui_->bindToCurrentThread();
+  bindToGlibMainContext(ui_);
   watchSignals();
   return true;
 }

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/ui_dispatcher.h"
 #include "runtime/window_layer_browser_gtk.h"
-#include "runtime/window_layer_dispatch_gtk.h"
 #include "runtime/window_layer_frame_x11.h"
 #include "runtime/window_layer_gtk.h"
 

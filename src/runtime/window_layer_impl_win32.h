@@ -17,6 +17,7 @@
 
 #include "runtime/browser_host_win32.h"
 #include "runtime/support_win32.h"
+#include "runtime/ui_dispatcher.h"
 #include "runtime/window_layer_win32.h"
 
 namespace zandrel::win32_layer {
@@ -28,9 +29,8 @@ using win32::widen;
 constexpr wchar_t kPicBoxClass[] = L"ZandrelPicBox";
 constexpr wchar_t kBrowserClass[] = L"ZandrelHtmlViewer";
 
-// Private messages of the main window. kInvokeMessage runs a function on the
-// UI thread for a caller on another thread (lParam: std::function<void()>*);
-// kEndMessage ends the program from another thread.
+// Private messages of the main window. kInvokeMessage runs the calls other
+// threads queued on ui_; kEndMessage ends the program from another thread.
 constexpr UINT kInvokeMessage = WM_APP + 0x100;
 constexpr UINT kEndMessage = WM_APP + 0x101;
 constexpr UINT kFirstMenuId = 1001;
@@ -70,19 +70,6 @@ class Win32WindowLayer final : public WindowLayer {
                         std::intptr_t lParam) override;
 
  private:
-  // Runs `task` on the UI thread: directly there, by a sent message from any
-  // other thread. From another thread nothing runs once the window is gone.
-  template <class F>
-  void onUiThread(F&& task) {
-    if (GetCurrentThreadId() == uiThread_) {
-      task();
-      return;
-    }
-    HWND main = main_.load();
-    if (!main) return;
-    std::function<void()> call(std::forward<F>(task));
-    SendMessageW(main, kInvokeMessage, 0, reinterpret_cast<LPARAM>(&call));
-  }
   Control* find(std::string_view name);
   HWND windowOf(std::string_view name);
   HMENU buildMenu(const WindowDesign& design);
@@ -98,6 +85,8 @@ class Win32WindowLayer final : public WindowLayer {
   static LRESULT CALLBACK labelProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                     DWORD_PTR data);
   DWORD uiThread_ = 0;
+  // Other threads' calls; nothing runs once the window is gone.
+  UiDispatcher ui_;
   bool oleInitialised_ = false;
   WindowDesign design_;
   std::atomic<HWND> main_{nullptr};

@@ -17,13 +17,13 @@ std::string windowText(HWND window) {
 
 WindowHandle Win32WindowLayer::windowHandle(std::string_view control) {
   WindowHandle result = 0;
-  onUiThread([&] { result = reinterpret_cast<WindowHandle>(windowOf(control)); });
+  ui_.invoke([&] { result = reinterpret_cast<WindowHandle>(windowOf(control)); });
   return result;
 }
 
 int Win32WindowLayer::height(std::string_view name) {
   int result = 0;
-  onUiThread([&] {
+  ui_.invoke([&] {
     RECT rc;
     if (HWND w = windowOf(name); w && GetWindowRect(w, &rc)) result = rc.bottom - rc.top;
   });
@@ -31,7 +31,7 @@ int Win32WindowLayer::height(std::string_view name) {
 }
 
 void Win32WindowLayer::setHeight(std::string_view name, int value) {
-  onUiThread([&] {
+  ui_.invoke([&] {
     HWND w = windowOf(name);
     RECT rc;
     if (!w || !GetWindowRect(w, &rc)) return;
@@ -42,7 +42,7 @@ void Win32WindowLayer::setHeight(std::string_view name, int value) {
 
 std::string Win32WindowLayer::url(std::string_view control) {
   std::string result;
-  onUiThread([&] {
+  ui_.invoke([&] {
     Control* c = find(control);
     if (!c || !c->browser) return;
     result = c->navigatedUrl ? *c->navigatedUrl : c->browser->locationUrl();
@@ -51,19 +51,19 @@ std::string Win32WindowLayer::url(std::string_view control) {
 }
 
 void Win32WindowLayer::setUrl(std::string_view control, std::string_view address) {
-  onUiThread([&] {
+  ui_.invoke([&] {
     if (Control* c = find(control); c && c->browser) c->browser->navigate(address);
   });
 }
 
 std::string Win32WindowLayer::caption(std::string_view control) {
   std::string result;
-  onUiThread([&] { result = windowText(windowOf(control)); });
+  ui_.invoke([&] { result = windowText(windowOf(control)); });
   return result;
 }
 
 void Win32WindowLayer::setCaption(std::string_view control, std::string_view text) {
-  onUiThread([&] {
+  ui_.invoke([&] {
     if (HWND w = windowOf(control)) SetWindowTextW(w, widen(text).c_str());
   });
 }

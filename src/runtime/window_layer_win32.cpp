@@ -48,6 +48,16 @@ Win32WindowLayer::~Win32WindowLayer() {
 
 bool Win32WindowLayer::initialise() {
   uiThread_ = GetCurrentThreadId();
+  // A sent notification reaches the UI thread wherever sent messages do (its
+  // loop, a modal box, a COM wait), as SendMessage did, but leaves the caller
+  // free to give up at its deadline.
+  ui_.bindToCurrentThread([this] {
+    HWND main = main_.load();
+    if (!main) return false;
+    return (GetCurrentThreadId() == uiThread_
+                ? PostMessageW(main, kInvokeMessage, 0, 0)
+                : SendNotifyMessageW(main, kInvokeMessage, 0, 0)) != FALSE;
+  });
   // Before any browser exists: the engine reads its document mode setting
   // when the first control is created. A failure leaves the old mode.
   win32::preferCurrentDocumentMode();
@@ -246,7 +256,7 @@ LRESULT CALLBACK Win32WindowLayer::mainProc(HWND hwnd, UINT msg, WPARAM wParam, 
       if (lParam == 0 && HIWORD(wParam) == 0) self->menuSelected(LOWORD(wParam));
       return 0;
     case kInvokeMessage:
-      (*reinterpret_cast<std::function<void()>*>(lParam))();
+      self->ui_.drain();
       return 1;
     case kEndMessage:
       DestroyWindow(hwnd);

@@ -15,7 +15,7 @@
 #include "page_engine_support.h"
 #include "runtime/error_page.h"
 #include "runtime/services.h"
-#include "runtime/window_layer_dispatch_gtk.h"
+#include "runtime/ui_dispatcher_gtk.h"
 #include "site_images.h"
 #include "site_pages.h"
 
@@ -421,7 +421,7 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   // No window layer here: the bridge's calls have a dispatcher of their own.
   auto ui = std::make_shared<zandrel::UiDispatcher>();
-  ui->bindToCurrentThread();
+  zandrel::bindToGlibMainContext(ui);
   const std::unique_ptr<zandrel::PageBridge> bridge =
       zandrel::createGtkPageBridge(ui, ZANDREL_WEBEXT_DIR);
   zandrel::services().page = bridge.get();
