@@ -110,6 +110,12 @@ class HooksDesktop : public ::testing::Test {
   }
 
   bool windowActive() { return gtk_window_is_active(GTK_WINDOW(window_)); }
+  // One sample of the key source, once what was just sent has reached it.
+  void sampleAfterAWhile(KeySnapshot& snapshot) {
+    std::this_thread::sleep_for(50ms);
+    snapshot.fill(0);
+    keys_->sampleKeys(snapshot);
+  }
   std::string windowId() {
     return std::to_string(gdk_x11_window_get_xid(gtk_widget_get_window(window_)));
   }
@@ -286,11 +292,7 @@ TEST_F(HooksDesktop, F1FiresWhileAnotherClientHasTheFocusAndStillReachesIt) {
 TEST_F(HooksDesktop, TheKeySourceReportsDownPressedSinceAndEachSideOfAModifier) {
   keys_ = createX11HotkeyPlatform();
   KeySnapshot snapshot{};
-  auto sample = [&] {
-    std::this_thread::sleep_for(50ms);
-    snapshot.fill(0);
-    keys_->sampleKeys(snapshot);
-  };
+  auto sample = [&] { sampleAfterAWhile(snapshot); };
   sample();
 
   testing::KeyInjector keys;
@@ -339,11 +341,7 @@ TEST_F(HooksDesktop, AKeyHeldBeforeTheSourceStartsIsDownUntilItsRelease) {
   ASSERT_TRUE(keys.down("F1"));
   keys_ = createX11HotkeyPlatform();
   KeySnapshot snapshot{};
-  auto sample = [&] {
-    std::this_thread::sleep_for(50ms);
-    snapshot.fill(0);
-    keys_->sampleKeys(snapshot);
-  };
+  auto sample = [&] { sampleAfterAWhile(snapshot); };
   sample();
   EXPECT_EQ(snapshot[112], static_cast<std::int16_t>(0x8000));  // down, no press seen
 
