@@ -71,10 +71,6 @@ bool UiDispatcher::onUiThread() const {
   return queue_->bound && queue_->uiThread == std::this_thread::get_id();
 }
 
-bool UiDispatcher::closed() const {
-  return queue_->isClosed();
-}
-
 bool UiDispatcher::enqueue(std::shared_ptr<Call> call) {
   Wake wake;
   {

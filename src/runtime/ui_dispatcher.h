@@ -54,7 +54,6 @@ class UiDispatcher {
   // UI thread only: refuses every later call and releases the waiting ones
   // without running them. Idempotent.
   void close();
-  bool closed() const;
 
   // UI thread only, on the platform's wake: runs the calls queued so far.
   void drain();
