@@ -26,6 +26,7 @@
 #include "page/web_page.h"
 #include "page/web_page_gtk.h"
 #include "runtime/services.h"
+#include "runtime/ui_dispatcher_gtk.h"
 
 namespace {
 
@@ -148,8 +149,11 @@ int main(int argc, char** argv) {
     html = content.str();
   }
 
+  // No window layer here: the bridge's calls have a dispatcher of their own.
+  auto ui = std::make_shared<zandrel::UiDispatcher>();
+  zandrel::bindToGlibMainContext(ui);
   const std::unique_ptr<zandrel::PageBridge> bridge =
-      zandrel::createGtkPageBridge(ZANDREL_WEBEXT_DIR);
+      zandrel::createGtkPageBridge(ui, ZANDREL_WEBEXT_DIR);
   zandrel::services().page = bridge.get();
 
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);

@@ -20,36 +20,6 @@ bool isAsciiHexDigit(char c) {
   return isAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-// Length of the well-formed UTF-8 sequence at text[i], or 0 when it is not one.
-std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  std::uint32_t cp = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    cp = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    cp = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    cp = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (byte(i + k) & 0x3F);
-  }
-  const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
-  const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
-  if (overlong || surrogate || cp > 0x10FFFF) return 0;
-  return length;
-}
-
 }  // namespace
 
 std::string scriptStringLiteral(std::string_view text) {
@@ -81,23 +51,6 @@ std::string scriptStringLiteral(std::string_view text) {
   }
   out += '"';
   return out;
-}
-
-bool isValidUtf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = utf8SequenceLength(text, i);
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
-}
-
-std::size_t codePointCount(std::string_view text) {
-  std::size_t count = 0;
-  for (const char c : text) {
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
-  }
-  return count;
 }
 
 std::string checkQuestionMarkup(std::string_view markup) {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "runtime/html_escape.h"  // escapeHtml, shared with the program's own pages
+#include "runtime/text_units.h"
 
 namespace zandrel::site {
 
@@ -13,11 +14,9 @@ namespace zandrel::site {
 // end the surrounding <script> element or a script line are escaped as well.
 std::string scriptStringLiteral(std::string_view text);
 
-// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates).
-bool isValidUtf8(std::string_view text);
-
-// Number of code points of well-formed UTF-8 text.
-std::size_t codePointCount(std::string_view text);
+// UTF-8 validity and length, as the program has them.
+using zandrel::codePointCount;
+using zandrel::isValidUtf8;
 
 // Checks the small markup allowed in a question text: the tags br, b, strong,
 // i, u (balanced, no attributes) and character references (&name; &#n; &#xh;).

@@ -6,6 +6,7 @@
 
 #include "app/exam_addresses.h"
 #include "site_images.h"
+#include "site_pages.h"
 #include "site_paths.h"
 #include "site_process.h"
 
@@ -17,10 +18,6 @@ constexpr const char* QuestionsFileName = "questions.tsv";
 
 void say(const std::string& line) {
   std::cerr << "zandrel: " << line << std::endl;
-}
-
-const char* subjectName(site::Subject subject) {
-  return subject == site::Subject::One ? "科目一" : "科目四";
 }
 
 }  // namespace
@@ -55,7 +52,8 @@ EmbeddedSite::EmbeddedSite(const std::vector<Host>& hosts,
   for (const Host& host : hosts) {
     std::vector<site::Question> exam = site::questionsOf(*bank, host.subject);
     if (exam.empty() && !bank->empty())
-      say(std::string("no questions for ") + subjectName(host.subject) + "; its pages say so");
+      say("no questions for " + std::string(site::subjectName(host.subject)) +
+          "; its pages say so");
     outcomes_.push_back(serve(host, std::move(exam)));
   }
 }
@@ -76,12 +74,12 @@ EmbeddedSite::Outcome EmbeddedSite::serve(const Host& host, std::vector<site::Qu
     if (host.endpoint.port == 0 || !server->bind(host.endpoint.host, 0, anyPortFailure)) {
       const std::string why =
           host.endpoint.port == 0 ? reason : std::string(site::describe(anyPortFailure));
-      say("cannot serve " + std::string(subjectName(host.subject)) + " on " + wanted + " (" +
+      say("cannot serve " + std::string(site::subjectName(host.subject)) + " on " + wanted + " (" +
           reason + ") nor on another port (" + why + ")");
       return {host.subject, "", "无法在本机地址 " + host.endpoint.host + " 上监听（" + why + "）"};
     }
-    say(wanted + " is taken (" + reason + "); serving " + subjectName(host.subject) + " on " +
-        server->address());
+    say(wanted + " is taken (" + reason + "); serving " +
+        std::string(site::subjectName(host.subject)) + " on " + server->address());
   }
   if (!server->start()) {
     say("cannot serve on " + server->address());

@@ -17,7 +17,8 @@ std::unique_ptr<Platform> createPlatform() {
   // page to read, and start-up reports the missing window itself.
   const bool display = window->initialise();
   std::unique_ptr<SpeechEngine> speech = createSpeechDispatcherEngine();
-  std::unique_ptr<PageBridge> page = display ? createGtkPageBridge() : nullptr;
+  std::unique_ptr<PageBridge> page =
+      display ? createGtkPageBridge(uiDispatcherOf(*window)) : nullptr;
   return std::make_unique<Platform>(std::move(window), std::move(speech), std::move(page),
                                     createX11HotkeyPlatform(), createGtkMouseHookPlatform());
 }

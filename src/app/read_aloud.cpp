@@ -15,6 +15,7 @@
 #include "page/web_page.h"
 #include "runtime/services.h"
 #include "runtime/spoken_text.h"
+#include "runtime/text_units.h"
 #include "runtime/window_layer.h"
 
 namespace zandrel {
@@ -155,10 +156,7 @@ Outcome speakQuestion(WindowLayer& window, std::string_view questionText, ReadRe
   if (accepted && found) window.setCaption(kStatusLabel, kLoadedText);
   record.lap(ReadRecord::kSpeak);
   record.speechFailure = accepted ? "" : voiced ? "speech refused" : "no voice";
-  // Characters of the UTF-8 text: every byte but the continuation bytes.
-  if (readLogOn())
-    record.chars =
-        std::count_if(spoken.begin(), spoken.end(), [](char c) { return (c & 0xC0) != 0x80; });
+  if (readLogOn()) record.chars = codePointCount(spoken);
   if (!accepted) return Outcome::kRefused;
   return found ? Outcome::kSpoken : Outcome::kNothingFound;
 }
@@ -227,11 +225,6 @@ SharedSpeaker& speaker() {
   return instance.get();
 }
 
-int ReadAloudRunsInProgress() {
-  std::lock_guard lock(runs().mutex);
-  return runs().running;
-}
-
 bool WaitForReadAloudRuns(std::chrono::milliseconds limit) {
   std::unique_lock lock(runs().mutex);
   return runs().ended.wait_for(lock, limit, [] { return runs().running == 0; });
@@ -240,16 +233,6 @@ bool WaitForReadAloudRuns(std::chrono::milliseconds limit) {
 bool ReadLogRequested() {
   const char* value = std::getenv("ZANDREL_LOG");
   return value != nullptr && std::string_view(value) == "1";
-}
-
-std::int32_t SpeakAndReport(std::string_view questionText) {
-  WindowLayer& window = *services().window;
-  ReadRecord unlogged;
-  unlogged.search.cause = dom::SearchTrace::kFound;
-  const Outcome outcome = speakQuestion(window, questionText, unlogged);
-  if (outcome == Outcome::kSpoken) return 1;
-  if (outcome == Outcome::kRefused) reportFailure(window);
-  return 0;
 }
 
 std::int32_t ReadAloud() {

@@ -24,7 +24,6 @@ inline constexpr std::string_view kPageLoadingCue = "页面还在加载";
 // return at once. 0 also for such a request. A read that finds no text fails:
 // the status stays as it was and a short cue says why.
 std::int32_t ReadAloud();
-std::int32_t SpeakAndReport(std::string_view questionText);
 // Starts the read on a thread of its own and returns at once.
 void OnReadAloudMenu();
 void OnReadAloudHotkey(std::int32_t id);
@@ -65,9 +64,8 @@ class SharedSpeaker {
 // threads may still reach it while the process ends.
 SharedSpeaker& speaker();
 
-// Read-aloud runs still in progress, and a bounded wait for them to end, so
-// the program does not tear the platform down under a reading thread.
-int ReadAloudRunsInProgress();
+// A bounded wait for the read-aloud runs still in progress, so the program
+// does not tear the platform down under a reading thread.
 bool WaitForReadAloudRuns(std::chrono::milliseconds limit);
 
 }  // namespace zandrel

@@ -5,14 +5,13 @@
 #include <thread>
 
 #include "app/single_instance.h"
+#include "runtime/window_layer_win32.h"
 
 namespace zandrel {
 namespace {
 
 // The session-wide name (Local\): one program per logged-on user session.
 constexpr wchar_t kMutexName[] = L"Local\\Zandrel.SingleInstance";
-// The main window's class, as the Win32 window layer registers it.
-constexpr wchar_t kMainWindowClass[] = L"ZandrelMainWindow";
 constexpr std::chrono::milliseconds kWindowWait{3000};
 
 class MutexClaim final : public InstanceClaim {

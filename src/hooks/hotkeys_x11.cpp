@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <glib.h>
+#include <poll.h>
 
 #include <array>
 #include <memory>
@@ -49,6 +50,9 @@ class X11HotkeyPlatform final : public HotkeyPlatform {
     watchKeymapChanges();
     refreshKeyMap();
     watchRawInput();
+    // After the selection, so that no press or release falls between the
+    // state read here and the first raw event.
+    readKeyState();
   }
 
   ~X11HotkeyPlatform() override {
@@ -58,17 +62,18 @@ class X11HotkeyPlatform final : public HotkeyPlatform {
 
   void sampleKeys(KeySnapshot& snapshot) override {
     if (!display_) return;
-    // The one round trip per sample. Its reply also reads in every raw event
-    // the server sent before it, so a press that is already over when the
-    // keymap is taken is still counted below.
-    char keymap[32] = {};
-    XQueryKeymap(display_.get(), keymap);
+    if (xiOpcode_ < 0) {
+      // Without raw key events only the server knows the state: one round
+      // trip per sample, whose reply also reads in the button events.
+      readKeyState();
+    }
     drainEvents();
+    if (keyStateStale_) readKeyState();
 
     for (int key = 1; key < 256; ++key) {
       bool down = buttonDown_[key];
       for (std::uint8_t keycode : keyMap_.keycodesOfKey[key]) {
-        if ((static_cast<unsigned char>(keymap[keycode / 8]) >> (keycode % 8)) & 1u) {
+        if (keycodeDown_[keycode]) {
           down = true;
           break;
         }
@@ -164,19 +169,42 @@ class X11HotkeyPlatform final : public HotkeyPlatform {
     }
     std::array<unsigned char, XIMaskLen(XI_LASTEVENT)> bits{};
     XISetMask(bits.data(), XI_RawKeyPress);
+    XISetMask(bits.data(), XI_RawKeyRelease);
     XISetMask(bits.data(), XI_RawButtonPress);
     XISetMask(bits.data(), XI_RawButtonRelease);
-    XIEventMask mask{};
-    mask.deviceid = XIAllMasterDevices;
-    mask.mask_len = static_cast<int>(bits.size());
-    mask.mask = bits.data();
-    XISelectEvents(display_.get(), DefaultRootWindow(display_.get()), &mask, 1);
-    seedButtons();
+    XISetMask(bits.data(), XI_DeviceChanged);
+    // The server takes the hierarchy's events only in a selection for all
+    // devices, and raw events there would come twice (slave and master).
+    std::array<unsigned char, XIMaskLen(XI_LASTEVENT)> hierarchyBits{};
+    XISetMask(hierarchyBits.data(), XI_HierarchyChanged);
+    std::array<XIEventMask, 2> masks{};
+    masks[0].deviceid = XIAllMasterDevices;
+    masks[0].mask_len = static_cast<int>(bits.size());
+    masks[0].mask = bits.data();
+    masks[1].deviceid = XIAllDevices;
+    masks[1].mask_len = static_cast<int>(hierarchyBits.size());
+    masks[1].mask = hierarchyBits.data();
+    XISelectEvents(display_.get(), DefaultRootWindow(display_.get()), masks.data(),
+                   static_cast<int>(masks.size()));
   }
 
-  // The buttons already held when watching begins; from then on the raw
-  // press and release events keep track without a round trip per sample.
-  void seedButtons() {
+  // The keys and buttons down now, from the server: once at the start, then
+  // only when the event stream says it may have missed a release (a device
+  // came or went, or changed its keys). Between those times the raw press and
+  // release events keep the state, so an idle program asks the server nothing.
+  void readKeyState() {
+    keyStateStale_ = false;
+    char keymap[32] = {};
+    XQueryKeymap(display_.get(), keymap);
+    for (int keycode = 0; keycode < 256; ++keycode) {
+      keycodeDown_[keycode] =
+          (static_cast<unsigned char>(keymap[keycode / 8]) >> (keycode % 8)) & 1u;
+    }
+    if (xiOpcode_ >= 0) readButtons();
+  }
+
+  void readButtons() {
+    buttonDown_.fill(false);
     int pointer = 0;
     if (!XIGetClientPointer(display_.get(), None, &pointer)) return;
     Window root = 0;
@@ -196,7 +224,16 @@ class X11HotkeyPlatform final : public HotkeyPlatform {
     XFree(buttons.mask);
   }
 
+  // Events Xlib has already read, and those waiting on the socket: a poll
+  // of the descriptor first, so that an idle sample reads nothing.
+  bool eventsWaiting() {
+    if (XEventsQueued(display_.get(), QueuedAlready) > 0) return true;
+    pollfd descriptor{ConnectionNumber(display_.get()), POLLIN, 0};
+    return ::poll(&descriptor, 1, 0) > 0;
+  }
+
   void drainEvents() {
+    if (!eventsWaiting()) return;
     while (XPending(display_.get()) > 0) {
       XEvent event;
       XNextEvent(display_.get(), &event);
@@ -205,10 +242,12 @@ class X11HotkeyPlatform final : public HotkeyPlatform {
       if (event.type == MappingNotify) {
         XRefreshKeyboardMapping(&event.xmapping);
         if (event.xmapping.request != MappingPointer) keyMapStale_ = true;
+        keyStateStale_ = true;
         continue;
       }
       if (xkbEventBase_ >= 0 && event.type == xkbEventBase_) {
         keyMapStale_ = true;
+        keyStateStale_ = true;
         continue;
       }
       if (event.type != GenericEvent || event.xcookie.extension != xiOpcode_) continue;
@@ -218,7 +257,22 @@ class X11HotkeyPlatform final : public HotkeyPlatform {
         case XI_RawKeyPress:
           if (keyMapStale_) refreshKeyMap();
           if (raw->detail >= 0 && raw->detail < 256) {
+            keycodeDown_[raw->detail] = true;
             for (std::uint8_t key : keyMap_.keysOfKeycode[raw->detail]) pressedSince_[key] = true;
+          }
+          break;
+        case XI_RawKeyRelease:
+          if (raw->detail >= 0 && raw->detail < 256) keycodeDown_[raw->detail] = false;
+          break;
+        case XI_HierarchyChanged:
+          // A keyboard unplugged with a key held sends no release.
+          keyStateStale_ = true;
+          break;
+        case XI_DeviceChanged:
+          // A switch between the slaves of one master loses nothing.
+          if (static_cast<const XIDeviceChangedEvent*>(event.xcookie.data)->reason !=
+              XISlaveSwitch) {
+            keyStateStale_ = true;
           }
           break;
         case XI_RawButtonPress:
@@ -242,7 +296,9 @@ class X11HotkeyPlatform final : public HotkeyPlatform {
   int xiOpcode_ = -1;
   int xkbEventBase_ = -1;
   bool keyMapStale_ = false;
+  bool keyStateStale_ = false;
   X11KeyMap keyMap_;
+  std::array<bool, 256> keycodeDown_{};
   std::array<bool, 256> pressedSince_{};
   std::array<bool, 256> buttonDown_{};
   std::vector<std::unique_ptr<Timer>> timers_;

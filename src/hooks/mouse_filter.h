@@ -37,8 +37,6 @@ class MouseHookPlatform {
   // Shows every mouse event of the thread that owns `browser` to
   // SwallowsMouseEvent before delivery; a hook of 0 when refused.
   virtual MouseFilterInstallation install(WindowHandle browser) = 0;
-  // Class name of the calling thread's keyboard-focus window; empty for none.
-  virtual std::string focusClassName() = 0;
 };
 
 // Installs the filter for the thread that owns `browser`.

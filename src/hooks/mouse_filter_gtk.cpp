@@ -58,8 +58,6 @@ class GtkMouseHookPlatform final : public MouseHookPlatform {
     return installation;
   }
 
-  std::string focusClassName() override { return focusClass(); }
-
  private:
   static void deliver(GdkEvent* event, gpointer /*data*/) { gtk_main_do_event(event); }
 

@@ -32,8 +32,6 @@ class Win32MouseHookPlatform final : public MouseHookPlatform {
         SetWindowsHookExW(WH_MOUSE, &BrowserMouseFilter, nullptr, installation.thread));
     return installation;
   }
-
-  std::string focusClassName() override { return focusClass(); }
 };
 
 }  // namespace

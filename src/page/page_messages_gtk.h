@@ -26,8 +26,6 @@ inline constexpr char kDivInnerHtmlReplyFormat[] = "(@ayiiyy)";
 // little less than the program waits, so the answer still arrives in time.
 inline constexpr int kSearchBudgetMs = 1400;
 
-// Extension → program: a sub-frame's document has loaded (the main frame is
-// seen through the view's own load events). Parameters "(s)": its address.
-inline constexpr char kFrameNavigated[] = "zandrel.frame-navigated";
+// Extension → program: runtime/frame_messages_gtk.h.
 
 }  // namespace zandrel::page_messages

@@ -13,7 +13,7 @@
 #include "page/dom_search.h"
 #include "page/gobject_ptr_gtk.h"
 #include "page/page_messages_gtk.h"
-#include "runtime/window_layer_dispatch_gtk.h"
+#include "runtime/ui_dispatcher.h"
 #include "runtime/window_layer_gtk.h"
 
 namespace zandrel {
@@ -245,9 +245,8 @@ class RemoteDocument : public AutomationObject {
 
 class GtkPageBridge : public PageBridge {
  public:
-  explicit GtkPageBridge(const std::string& extensionDirectory)
-      : ui_(std::make_shared<UiDispatcher>()) {
-    ui_->bindToCurrentThread();
+  GtkPageBridge(std::shared_ptr<UiDispatcher> ui, const std::string& extensionDirectory)
+      : ui_(std::move(ui)) {
     webkit_web_context_set_web_extensions_directory(webkit_web_context_get_default(),
                                                     extensionDirectory.c_str());
   }
@@ -350,12 +349,14 @@ std::string programPageExtensionDirectory() {
   return installed.get();
 }
 
-std::unique_ptr<PageBridge> createGtkPageBridge() {
-  return createGtkPageBridge(programPageExtensionDirectory());
+std::unique_ptr<PageBridge> createGtkPageBridge(std::shared_ptr<UiDispatcher> ui) {
+  return createGtkPageBridge(std::move(ui), programPageExtensionDirectory());
 }
 
-std::unique_ptr<PageBridge> createGtkPageBridge(const std::string& extensionDirectory) {
-  return std::make_unique<GtkPageBridge>(extensionDirectory);
+std::unique_ptr<PageBridge> createGtkPageBridge(std::shared_ptr<UiDispatcher> ui,
+                                                const std::string& extensionDirectory) {
+  if (!ui) return nullptr;
+  return std::make_unique<GtkPageBridge>(std::move(ui), extensionDirectory);
 }
 
 }  // namespace zandrel

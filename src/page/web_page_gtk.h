@@ -11,12 +11,17 @@
 
 namespace zandrel {
 
+class UiDispatcher;
+
 // Construct on the UI thread before the first web view exists: it points the
 // default web context at the program's extension (programPageExtensionDirectory).
-std::unique_ptr<PageBridge> createGtkPageBridge();
+// Calls from other threads reach the UI thread through `ui`, the window
+// layer's (uiDispatcherOf), bound to the UI thread; null: no bridge.
+std::unique_ptr<PageBridge> createGtkPageBridge(std::shared_ptr<UiDispatcher> ui);
 // The same with the extension taken from another directory (test programs and
 // the benchmark live elsewhere in the build tree).
-std::unique_ptr<PageBridge> createGtkPageBridge(const std::string& extensionDirectory);
+std::unique_ptr<PageBridge> createGtkPageBridge(std::shared_ptr<UiDispatcher> ui,
+                                                const std::string& extensionDirectory);
 
 // "<directory of the running program>/webext" in a build tree, else the
 // installed extension directory relative to the program.

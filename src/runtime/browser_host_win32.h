@@ -21,38 +21,6 @@ namespace zandrel::win32 {
 
 class BrowserSite;
 
-// The per-user setting that makes this program's WebBrowser controls render
-// in the engine's current document mode (IE11 edge) instead of IE7 mode:
-// HKCU\...\FeatureControl\FEATURE_BROWSER_EMULATION\<executable name> =
-// 11001. It must be in place before the first control is created. True when
-// the value was written.
-bool preferCurrentDocumentMode();
-
-// What the container does for the control. Each runs on the control's thread,
-// inside the event that asks for it.
-struct BrowserSiteEvents {
-  // NavigateComplete2 (frames included): the address of that navigation.
-  std::function<void(const std::string& url)> navigated;
-  // A new window the user asked for (a click on a link aimed at one): its
-  // address, to be shown in this view instead.
-  std::function<void(const std::string& url)> openInView;
-  // The page itself (not a frame inside it) could not be loaded.
-  std::function<void(const std::string& url)> unreachable;
-  // DocumentComplete of the page itself.
-  std::function<void(const std::string& url)> pageComplete;
-  // True when `frame` (an event's pDisp) is the browser itself rather than a
-  // frame inside its page.
-  std::function<bool(IDispatch* frame)> isPage;
-  // True when the page's keyboard focus is where text is typed (a text field,
-  // a text area, editable content): Backspace then deletes there.
-  std::function<bool()> editableFocus;
-};
-
-// The client site of one control: IOleClientSite, the in-place site and
-// frame, the document host (IDocHostUIHandler, IDocHostShowUI,
-// IOleCommandTarget) and the DWebBrowserEvents2 sink (IDispatch).
-ComPtr<IOleClientSite> createBrowserSite(HWND host, BrowserSiteEvents events);
-
 class BrowserHost {
  public:
   using NavigatedCallback = std::function<void(const std::string& url)>;
@@ -65,7 +33,6 @@ class BrowserHost {
   BrowserHost& operator=(const BrowserHost&) = delete;
 
   bool ok() const { return static_cast<bool>(browser_); }
-  HWND hostWindow() const { return host_; }
 
   void setSilent(bool silent);
   void setOffline(bool offline);

@@ -116,20 +116,4 @@ class Variant {
   VARIANT v_;
 };
 
-// COM initialisation of the calling thread as a single-threaded apartment,
-// balanced on destruction when (and only when) it succeeded.
-class ComApartment {
- public:
-  ComApartment() : hr_(CoInitialize(nullptr)) {}
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-  ~ComApartment() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-  bool ok() const { return SUCCEEDED(hr_); }
-
- private:
-  HRESULT hr_;
-};
-
 }  // namespace zandrel::win32

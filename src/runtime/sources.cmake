@@ -2,6 +2,7 @@
 target_sources(zandrel_core PRIVATE
   runtime/error_page.cpp
   runtime/services.cpp
+  runtime/ui_dispatcher.cpp
   runtime/window_layer.cpp
   runtime/window_placement.cpp
   runtime/browser_keys.cpp)
@@ -20,7 +21,7 @@ if(ZANDREL_PLATFORM STREQUAL "gtk")
     runtime/window_layer_properties_gtk.cpp)
   # The way onto the UI thread, a library of its own: the page bridge's
   # library reaches the UI thread through it too.
-  add_library(zandrel_ui_dispatch_gtk STATIC runtime/window_layer_dispatch_gtk.cpp)
+  add_library(zandrel_ui_dispatch_gtk STATIC runtime/ui_dispatcher_gtk.cpp)
   target_link_libraries(zandrel_ui_dispatch_gtk PUBLIC zandrel_core PkgConfig::Z_WINDOW_GTK)
   target_link_libraries(zandrel_platform PUBLIC zandrel_ui_dispatch_gtk)
 endif()
@@ -30,7 +31,12 @@ if(ZANDREL_PLATFORM STREQUAL "win32")
   target_sources(zandrel_platform PRIVATE
     runtime/support_win32.cpp
     runtime/browser_host_win32.cpp
+    runtime/browser_mode_win32.cpp
+    runtime/browser_site_win32.cpp
     runtime/window_layer_win32.cpp
+    runtime/window_layer_box_win32.cpp
+    runtime/window_layer_end_win32.cpp
+    runtime/window_layer_properties_win32.cpp
     runtime/speech_sapi.cpp)
   target_compile_definitions(zandrel_platform PUBLIC UNICODE _UNICODE NOMINMAX)
   target_link_libraries(zandrel_platform PUBLIC sapi ole32 oleaut32 uuid comctl32 user32 gdi32

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "runtime/spoken_text.h"
+#include "runtime/text_units.h"
 
 namespace zandrel {
 
@@ -30,10 +31,7 @@ struct TextToSpeech::Relay {
 
 std::optional<std::size_t> chooseVoice(const std::vector<std::string>& descriptions) {
   for (std::size_t i = 0; i < descriptions.size(); ++i) {
-    std::string lowered = descriptions[i];
-    std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
+    const std::string lowered = asciiLowered(descriptions[i]);
     if (lowered.find("chinese") != std::string::npos || lowered.find("中文") != std::string::npos) {
       return i;
     }

@@ -18,6 +18,7 @@
 #include "runtime/spoken_mandarin.h"
 #include "runtime/spoken_text.h"
 #include "runtime/ssip_client_speechd.h"
+#include "runtime/text_units.h"
 
 namespace zandrel {
 namespace {
@@ -28,14 +29,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kSilentRetryAfter{5000};
 // Larger files are no question text.
 constexpr std::streamsize kMaxSpokenFileBytes = 4 << 20;
-
-std::string asciiLowered(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), [](char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  });
-  return out;
-}
 
 std::optional<DaemonAddress> defaultAddress() {
   char* error = nullptr;

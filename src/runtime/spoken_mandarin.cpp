@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/text_units.h"
+
 namespace zandrel {
 namespace {
 
@@ -20,26 +22,15 @@ std::vector<char32_t> decode(std::string_view s) {
   std::vector<char32_t> out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size();) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    const std::size_t len = b0 < 0x80             ? 1
-                            : (b0 & 0xE0) == 0xC0 ? 2
-                            : (b0 & 0xF0) == 0xE0 ? 3
-                            : (b0 & 0xF8) == 0xF0 ? 4
-                                                  : 0;
-    bool valid = len > 0 && i + len <= s.size();
-    char32_t cp = len == 1 ? b0 : len == 2 ? (b0 & 0x1F) : len == 3 ? (b0 & 0x0F) : (b0 & 0x07);
-    for (std::size_t k = 1; valid && k < len; ++k) {
-      const auto b = static_cast<unsigned char>(s[i + k]);
-      valid = (b & 0xC0) == 0x80;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if (!valid) {
-      out.push_back(kRawByte + b0);
+    char32_t cp = 0;
+    const std::size_t used = decodeUtf8(s, i, cp);
+    if (used == 0) {
+      out.push_back(kRawByte + static_cast<unsigned char>(s[i]));
       ++i;
       continue;
     }
     out.push_back(cp);
-    i += len;
+    i += used;
   }
   return out;
 }
@@ -47,20 +38,8 @@ std::vector<char32_t> decode(std::string_view s) {
 void appendUtf8(std::string& out, char32_t cp) {
   if (cp >= kRawByte) {
     out += static_cast<char>(cp - kRawByte);
-  } else if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    zandrel::appendUtf8(out, cp);
   }
 }
 

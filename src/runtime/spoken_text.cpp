@@ -5,62 +5,10 @@
 #include <cstdint>
 #include <optional>
 
+#include "runtime/text_units.h"
+
 namespace zandrel {
 namespace {
-
-// Decodes one UTF-8 sequence at `i`; its length, or 0 when the bytes there are
-// not a valid sequence (truncated, overlong, surrogate, beyond U+10FFFF).
-std::size_t decodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char b0 = byte(i);
-  if (b0 < 0x80) {
-    cp = b0;
-    return 1;
-  }
-  std::size_t len = 0;
-  char32_t min = 0;
-  if ((b0 & 0xE0) == 0xC0) {
-    len = 2;
-    cp = b0 & 0x1F;
-    min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3;
-    cp = b0 & 0x0F;
-    min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4;
-    cp = b0 & 0x07;
-    min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + len > s.size()) return 0;
-  for (std::size_t k = 1; k < len; ++k) {
-    const unsigned char b = byte(i + k);
-    if ((b & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
-}
-
-void appendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 bool isSpace(char32_t cp) {
   return cp == ' ' || cp == '\t' || cp == '\n' || cp == '\r' || cp == '\f' || cp == '\v' ||
@@ -125,17 +73,8 @@ bool isAsciiDigit(char c) {
 bool isAsciiAlnum(char c) {
   return isAsciiAlpha(c) || isAsciiDigit(c);
 }
-char asciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 bool isTagSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-std::string asciiLowered(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), asciiLower);
-  return out;
 }
 
 struct NamedEntity {
@@ -350,14 +289,6 @@ void addDecoded(std::string_view s, SpokenText& text) {
   for (std::size_t i = 0; i < s.size();) i += addCharacterAt(s, i, text);
 }
 
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view lowered) {
-  if (a.size() != lowered.size()) return false;
-  for (std::size_t k = 0; k < a.size(); ++k) {
-    if (asciiLower(a[k]) != lowered[k]) return false;
-  }
-  return true;
-}
-
 struct Tag {
   std::string name;  // lower-cased
   bool closing = false;
@@ -522,17 +453,6 @@ std::size_t spokenMarkupLength(std::string_view markup) {
   MarkupReader reader(markup);
   reader.read();
   return reader.readLength();
-}
-
-bool isValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    char32_t cp = 0;
-    const std::size_t used = decodeUtf8(text, i, cp);
-    if (used == 0) return false;
-    i += used;
-  }
-  return true;
 }
 
 bool isBlankText(std::string_view text) {

@@ -34,9 +34,6 @@ std::string spokenTextFromMarkup(std::string_view markup);
 // never fills up.
 std::size_t spokenMarkupLength(std::string_view markup);
 
-// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates).
-bool isValidUtf8(std::string_view text);
-
 // True when `text` holds nothing a voice would say: empty or only white space
 // (ASCII, no-break and ideographic spaces).
 bool isBlankText(std::string_view text);

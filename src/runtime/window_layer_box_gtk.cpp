@@ -107,7 +107,7 @@ int GtkWindowLayer::messageBox(std::string_view text, int style, std::optional<s
     std::fprintf(stderr, "%s %s\n", title.c_str(), content.c_str());
     return endResult(style);
   }
-  if (ui_.onUiThread()) return runModalBox(content, style, title, owner);
+  if (ui_->onUiThread()) return runModalBox(content, style, title, owner);
   return waitForBox(content, style, title);
 }
 
@@ -149,7 +149,7 @@ void GtkWindowLayer::closeModalBoxes() {
 // usable meanwhile.
 int GtkWindowLayer::waitForBox(const std::string& text, int style, const std::string& caption) {
   auto wait = std::make_shared<BoxWait>();
-  if (!ui_.post(
+  if (!ui_->post(
           [this, text, style, caption, wait] { showOffThreadBox(text, style, caption, wait); })) {
     return endResult(style);  // the program is ending
   }

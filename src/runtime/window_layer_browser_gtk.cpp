@@ -9,14 +9,11 @@
 
 #include "runtime/document_window_gtk.h"
 #include "runtime/error_page.h"
-#include "runtime/window_layer_dispatch_gtk.h"
+#include "runtime/frame_messages_gtk.h"
+#include "runtime/ui_dispatcher.h"
 
 namespace zandrel {
 namespace {
-
-// Web process extensions report sub-frame navigations with this message; the
-// main frame is seen directly through load-changed.
-constexpr const char* kFrameNavigatedMessage = "zandrel.frame-navigated";
 
 // The classic text sizes 最小 … 最大 as zoom factors of the text.
 constexpr std::array<double, 5> kTextZoom = {0.7, 0.85, 1.0, 1.15, 1.3};

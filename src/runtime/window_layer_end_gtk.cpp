@@ -116,7 +116,7 @@ void GtkWindowLayer::registerExitRoutine(Procedure routine) {
 }
 
 void GtkWindowLayer::processWaitingMessages() {
-  if (!gtkReady_ || !ui_.onUiThread()) return;
+  if (!gtkReady_ || !ui_->onUiThread()) return;
   // Bounded: an always-ready idle source must not keep the caller here. A
   // requested end stops the dispatching and stays pending for the loop.
   for (int i = 0; i < 10000 && !end_.requested(); ++i) {
@@ -125,7 +125,7 @@ void GtkWindowLayer::processWaitingMessages() {
 }
 
 int GtkWindowLayer::messageLoop() {
-  if (gtkReady_ && ui_.onUiThread()) {
+  if (gtkReady_ && ui_->onUiThread()) {
     if (window_ != nullptr && !end_.requested()) gtk_widget_show_all(window_);
     while (!end_.requested()) g_main_context_iteration(nullptr, TRUE);
   }
@@ -137,13 +137,13 @@ void GtkWindowLayer::endProgram(int exitCode) {
   if (!end_.request(exitCode) || !gtkReady_) return;
   g_main_context_wakeup(nullptr);
   // A box the UI thread is running holds it in a nested loop: close it.
-  ui_.post([this] { closeModalBoxes(); });
+  ui_->post([this] { closeModalBoxes(); });
 }
 
 void GtkWindowLayer::finishProgram() {
   // From here on calls from other threads return at once instead of waiting
   // for a UI thread that is busy ending (an exit routine may wait for them).
-  ui_.close();
+  ui_->close();
   closeOffThreadBoxes();
   if (window_ != nullptr) gtk_widget_hide(window_);
   end_.runRoutines();

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "runtime/browser_keys_gtk.h"
+#include "runtime/ui_dispatcher_gtk.h"
 #include "runtime/window_layer_impl_gtk.h"
 
 namespace zandrel {
@@ -17,7 +18,7 @@ constexpr int kFrameRequestTimeoutMs = 500;
 }  // namespace
 
 GtkWindowLayer::~GtkWindowLayer() {
-  ui_.close();
+  ui_->close();
   closeOffThreadBoxes();
   destroyWindow();
   unwatchSignals();
@@ -35,7 +36,7 @@ bool GtkWindowLayer::initialise() {
     return false;
   }
   gtkReady_ = true;
-  ui_.bindToCurrentThread();
+  bindToGlibMainContext(ui_);
   watchSignals();
   watchDisplay();
   return true;
@@ -45,7 +46,7 @@ bool GtkWindowLayer::initialise() {
 // The window
 
 bool GtkWindowLayer::loadWindow(const WindowDesign& design) {
-  if (!gtkReady_ || window_ != nullptr || !ui_.onUiThread()) return false;
+  if (!gtkReady_ || window_ != nullptr || !ui_->onUiThread()) return false;
   design_ = design;
   if (!buildWindow()) {
     destroyWindow();
@@ -252,7 +253,7 @@ bool GtkWindowLayer::addControl(const ControlDesign& design) {
     case ControlKind::HtmlViewer:
       control.browser = std::make_unique<Browser>(
           design,
-          [this, &control](const std::string& address) { raiseNavigated(control, address); }, ui_);
+          [this, &control](const std::string& address) { raiseNavigated(control, address); }, *ui_);
       control.widget = control.browser->widget();
       keepZoomWheelFromEngine(control.widget);
       break;
@@ -278,7 +279,7 @@ bool GtkWindowLayer::addControl(const ControlDesign& design) {
                        auto* layer = static_cast<GtkWindowLayer*>(self);
                        const int height = allocation->height;
                        // Moved after this allocation, not inside it.
-                       layer->ui_.post([layer, label, height] {
+                       layer->ui_->post([layer, label, height] {
                          if (Control* c = layer->findByHandle(handleOf(label))) {
                            layer->placeLabel(*c, height);
                          }
@@ -337,7 +338,7 @@ void GtkWindowLayer::onMenuBarAllocated(int height) {
   if (height <= 0 || height == menuHeight_) return;
   menuHeight_ = height;
   // Not from inside the size allocation: queue the new size request.
-  ui_.post([this] { applyGeometry(); });
+  ui_->post([this] { applyGeometry(); });
 }
 
 void GtkWindowLayer::registerHandle(const std::string& name, GtkWidget* widget) {
@@ -411,7 +412,7 @@ void GtkWindowLayer::postNotification(WindowHandle target, unsigned message, std
   // Only the speech component's message is an event of a control; any other
   // message has no handler to reach.
   if (message != kSpeechNotification) return;
-  ui_.post([this, target, wParam, lParam] {
+  ui_->post([this, target, wParam, lParam] {
     // The target is looked up at delivery: a control destroyed meanwhile
     // drops the message.
     std::string source;
@@ -431,6 +432,11 @@ void GtkWindowLayer::postNotification(WindowHandle target, unsigned message, std
 
 std::unique_ptr<WindowLayer> createGtkWindowLayer() {
   return std::make_unique<gtk_layer::GtkWindowLayer>();
+}
+
+std::shared_ptr<UiDispatcher> uiDispatcherOf(WindowLayer& layer) {
+  auto* gtkLayer = dynamic_cast<gtk_layer::GtkWindowLayer*>(&layer);
+  return gtkLayer != nullptr ? gtkLayer->uiDispatcher() : nullptr;
 }
 
 }  // namespace zandrel

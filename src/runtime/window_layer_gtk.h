@@ -9,7 +9,13 @@
 
 namespace zandrel {
 
+class UiDispatcher;
+
 std::unique_ptr<WindowLayer> createGtkWindowLayer();
+// A GTK layer's calls onto the UI thread (null for any other layer), for the
+// page bridge to share: the end of the program then closes the one queue
+// that every caller waits on, and no call after it waits.
+std::shared_ptr<UiDispatcher> uiDispatcherOf(WindowLayer& layer);
 
 // The exit code when the X display goes away under the program (sysexits'
 // EX_UNAVAILABLE): the end still runs, the voice is silenced, then the

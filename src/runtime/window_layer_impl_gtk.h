@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/ui_dispatcher.h"
 #include "runtime/window_layer_browser_gtk.h"
-#include "runtime/window_layer_dispatch_gtk.h"
 #include "runtime/window_layer_frame_x11.h"
 #include "runtime/window_layer_gtk.h"
 
@@ -69,6 +69,7 @@ class GtkWindowLayer final : public WindowLayer {
                         std::intptr_t lParam) override;
 
   void menuSelected(const std::string& source) { raise(source, EventKind::MenuSelected); }
+  const std::shared_ptr<UiDispatcher>& uiDispatcher() const { return ui_; }
 
  private:
   bool buildWindow();
@@ -102,7 +103,9 @@ class GtkWindowLayer final : public WindowLayer {
   void closeModalBoxes();
   void closeOffThreadBoxes();
 
-  UiDispatcher ui_;
+  // Shared with the page bridge: one queue of calls onto the UI thread,
+  // closed at the end of the program for every caller.
+  std::shared_ptr<UiDispatcher> ui_ = std::make_shared<UiDispatcher>();
   bool gtkReady_ = false;
   ProgramEnd end_;
   struct SignalHook {

@@ -8,7 +8,7 @@ namespace zandrel::gtk_layer {
 
 int GtkWindowLayer::height(std::string_view name) {
   int result = 0;
-  ui_.invoke([&] {
+  ui_->invoke([&] {
     if (window_ != nullptr && name == design_.name) {
       result = outerHeight_;
     } else if (Control* control = find(name); control != nullptr && control->widget != nullptr) {
@@ -19,7 +19,7 @@ int GtkWindowLayer::height(std::string_view name) {
 }
 
 void GtkWindowLayer::setHeight(std::string_view name, int value) {
-  ui_.invoke([&] {
+  ui_->invoke([&] {
     if (window_ != nullptr && name == design_.name) {
       // The top-left corner stays: the window grows or shrinks at the bottom.
       outerHeight_ = value;
@@ -38,7 +38,7 @@ void GtkWindowLayer::setHeight(std::string_view name, int value) {
 
 std::string GtkWindowLayer::url(std::string_view name) {
   std::string result;
-  ui_.invoke([&] {
+  ui_->invoke([&] {
     Control* control = find(name);
     if (control == nullptr || control->browser == nullptr || control->widget == nullptr) return;
     if (navigated_ && navigated_->view == control->widget) {
@@ -51,7 +51,7 @@ std::string GtkWindowLayer::url(std::string_view name) {
 }
 
 void GtkWindowLayer::setUrl(std::string_view name, std::string_view address) {
-  ui_.invoke([&] {
+  ui_->invoke([&] {
     Control* control = find(name);
     if (control == nullptr || control->browser == nullptr || control->widget == nullptr) return;
     control->browser->navigate(std::string(address));
@@ -60,7 +60,7 @@ void GtkWindowLayer::setUrl(std::string_view name, std::string_view address) {
 
 std::string GtkWindowLayer::caption(std::string_view name) {
   std::string result;
-  ui_.invoke([&] {
+  ui_->invoke([&] {
     if (window_ != nullptr && name == design_.name) {
       const gchar* title = gtk_window_get_title(GTK_WINDOW(window_));
       result = title != nullptr ? title : "";
@@ -73,7 +73,7 @@ std::string GtkWindowLayer::caption(std::string_view name) {
 }
 
 void GtkWindowLayer::setCaption(std::string_view name, std::string_view text) {
-  ui_.invoke([&] {
+  ui_->invoke([&] {
     const std::string value(text);
     if (window_ != nullptr && name == design_.name) {
       gtk_window_set_title(GTK_WINDOW(window_), value.c_str());

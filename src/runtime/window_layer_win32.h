@@ -8,6 +8,9 @@
 
 namespace zandrel {
 
+// The main window's class, by which a second start finds the first.
+inline constexpr wchar_t kMainWindowClass[] = L"ZandrelMainWindow";
+
 std::unique_ptr<WindowLayer> createWin32WindowLayer();
 
 }  // namespace zandrel

@@ -46,7 +46,6 @@ class FakeMouseHookPlatform : public MouseHookPlatform {
     installs.push_back(browser);
     return installation;
   }
-  std::string focusClassName() override { return {}; }
 
   MouseFilterInstallation installation{0x5150, 4242, 777};
   std::vector<WindowHandle> installs;

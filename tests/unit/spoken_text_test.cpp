@@ -8,6 +8,7 @@
 #include <string>
 
 #include "runtime/spoken_text.h"
+#include "runtime/text_units.h"
 
 namespace zandrel {
 namespace {

@@ -11,6 +11,7 @@
 #include "page/dom_search.h"
 #include "page/web_page.h"
 #include "runtime/spoken_text.h"
+#include "runtime/text_units.h"
 
 namespace zandrel {
 namespace {

@@ -16,6 +16,7 @@
 #include "page/gobject_ptr_gtk.h"
 #include "page/jsc_object_gtk.h"
 #include "page/page_messages_gtk.h"
+#include "runtime/frame_messages_gtk.h"
 
 namespace zandrel {
 namespace {
@@ -205,7 +206,7 @@ void onFrameLoaded(const char* address, gpointer pageId) {
   if (page == nullptr || address == nullptr) return;
   const glib::String valid(g_utf8_make_valid(address, -1));
   webkit_web_page_send_message_to_view(
-      page, webkit_user_message_new(msg::kFrameNavigated, g_variant_new("(s)", valid.get())),
+      page, webkit_user_message_new(kFrameNavigatedMessage, g_variant_new("(s)", valid.get())),
       nullptr, nullptr, nullptr);
 }
 

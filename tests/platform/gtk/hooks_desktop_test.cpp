@@ -110,6 +110,12 @@ class HooksDesktop : public ::testing::Test {
   }
 
   bool windowActive() { return gtk_window_is_active(GTK_WINDOW(window_)); }
+  // One sample of the key source, once what was just sent has reached it.
+  void sampleAfterAWhile(KeySnapshot& snapshot) {
+    std::this_thread::sleep_for(50ms);
+    snapshot.fill(0);
+    keys_->sampleKeys(snapshot);
+  }
   std::string windowId() {
     return std::to_string(gdk_x11_window_get_xid(gtk_widget_get_window(window_)));
   }
@@ -286,11 +292,7 @@ TEST_F(HooksDesktop, F1FiresWhileAnotherClientHasTheFocusAndStillReachesIt) {
 TEST_F(HooksDesktop, TheKeySourceReportsDownPressedSinceAndEachSideOfAModifier) {
   keys_ = createX11HotkeyPlatform();
   KeySnapshot snapshot{};
-  auto sample = [&] {
-    std::this_thread::sleep_for(50ms);
-    snapshot.fill(0);
-    keys_->sampleKeys(snapshot);
-  };
+  auto sample = [&] { sampleAfterAWhile(snapshot); };
   sample();
 
   testing::KeyInjector keys;
@@ -329,6 +331,30 @@ TEST_F(HooksDesktop, TheKeySourceReportsDownPressedSinceAndEachSideOfAModifier) 
   sample();
   EXPECT_LT(snapshot[0x70 + 19], 0);
   remappedKeys.up("F20");
+}
+
+// The source keeps the state from the server's press and release events:
+// a key already held when it starts is down from the first sample, and a
+// new key mapping, after which the state is read again, loses nothing.
+TEST_F(HooksDesktop, AKeyHeldBeforeTheSourceStartsIsDownUntilItsRelease) {
+  testing::KeyInjector keys;
+  ASSERT_TRUE(keys.down("F1"));
+  keys_ = createX11HotkeyPlatform();
+  KeySnapshot snapshot{};
+  auto sample = [&] { sampleAfterAWhile(snapshot); };
+  sample();
+  EXPECT_EQ(snapshot[112], static_cast<std::int16_t>(0x8000));  // down, no press seen
+
+  ASSERT_EQ(runCommand({"xmodmap", "-e", "keycode 198 = F21"}), 0);
+  sample();
+  EXPECT_LT(snapshot[112], 0);
+  keys.up("F1");
+  sample();
+  EXPECT_EQ(snapshot[112], 0);
+  ASSERT_TRUE(keys.down("F1"));
+  keys.up("F1");
+  sample();
+  EXPECT_EQ(snapshot[112], 1);
 }
 
 gboolean refuseMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {

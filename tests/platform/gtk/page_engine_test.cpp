@@ -17,6 +17,7 @@
 #include "runtime/error_page.h"
 #include "runtime/services.h"
 #include "runtime/spoken_text.h"
+#include "runtime/ui_dispatcher_gtk.h"
 #include "site_images.h"
 #include "site_pages.h"
 
@@ -448,8 +449,11 @@ TEST_F(CutOutLayoutTest, TheUnreachablePageMessageShowsInTheCutOut) {
 int main(int argc, char** argv) {
   gtk_init(&argc, &argv);
   ::testing::InitGoogleTest(&argc, argv);
+  // No window layer here: the bridge's calls have a dispatcher of their own.
+  auto ui = std::make_shared<zandrel::UiDispatcher>();
+  zandrel::bindToGlibMainContext(ui);
   const std::unique_ptr<zandrel::PageBridge> bridge =
-      zandrel::createGtkPageBridge(ZANDREL_WEBEXT_DIR);
+      zandrel::createGtkPageBridge(ui, ZANDREL_WEBEXT_DIR);
   zandrel::services().page = bridge.get();
   const int result = RUN_ALL_TESTS();
   zandrel::services().page = nullptr;

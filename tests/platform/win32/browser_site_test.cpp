@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/browser_host_win32.h"
+#include "runtime/browser_site_win32.h"
 #include "win32_test_support.h"
 
 namespace zandrel {
@@ -51,11 +51,12 @@ class BrowserSiteTest : public ::testing::Test {
     events.unreachable = [this](const std::string& url) { unreachable_.push_back(url); };
     events.isPage = [this](IDispatch* frame) { return frame == page_.get(); };
     events.editableFocus = [this] { return editableFocus_; };
-    site_ = win32::createBrowserSite(host_->hwnd(), std::move(events));
+    site_ = win32::BrowserSite::create(host_->hwnd(), std::move(events))
+                .query<IOleClientSite>(IID_IOleClientSite);
     ASSERT_TRUE(site_);
     // Any two objects of their own identity stand for the browser and a frame.
-    page_ = win32::createBrowserSite(nullptr, {}).query<IDispatch>(IID_IDispatch);
-    frame_ = win32::createBrowserSite(nullptr, {}).query<IDispatch>(IID_IDispatch);
+    page_ = win32::BrowserSite::create(nullptr, {}).query<IDispatch>(IID_IDispatch);
+    frame_ = win32::BrowserSite::create(nullptr, {}).query<IDispatch>(IID_IDispatch);
   }
 
   template <class T>
@@ -134,7 +135,7 @@ class BrowserSiteTest : public ::testing::Test {
     return cancel == VARIANT_TRUE;
   }
 
-  win32::ComApartment apartment_;
+  test::ComApartment apartment_;
   std::unique_ptr<test::PlainWindow> host_;
   ComPtr<IOleClientSite> site_;
   ComPtr<IDispatch> page_, frame_;

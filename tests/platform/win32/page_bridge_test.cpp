@@ -64,7 +64,7 @@ class ScriptPage : public ::testing::Test {
     return win32::automationObject(script_.object(name).get());
   }
 
-  win32::ComApartment apartment_;
+  test::ComApartment apartment_;
   ScriptEngine script_;
   std::unique_ptr<PageBridge> bridge_ = createWin32PageBridge();
 };

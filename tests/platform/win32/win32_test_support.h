@@ -22,6 +22,22 @@ using win32::ComPtr;
 // result is `done()` at the end.
 bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 10000);
 
+// COM initialisation of the calling thread as a single-threaded apartment,
+// balanced on destruction when (and only when) it succeeded.
+class ComApartment {
+ public:
+  ComApartment() : hr_(CoInitialize(nullptr)) {}
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+  ~ComApartment() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+  bool ok() const { return SUCCEEDED(hr_); }
+
+ private:
+  HRESULT hr_;
+};
+
 // A JScript engine of the system in this thread's apartment.
 class ScriptEngine {
  public:

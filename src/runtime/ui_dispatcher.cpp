@@ -1,4 +1,4 @@
-#include "runtime/window_layer_dispatch_gtk.h"
+#include "runtime/ui_dispatcher.h"
 
 #include <condition_variable>
 #include <deque>
@@ -20,7 +20,8 @@ struct UiDispatcher::Call {
 struct UiDispatcher::Queue {
   mutable std::mutex mutex;
   std::deque<std::shared_ptr<Call>> calls;
-  guint source = 0;  // the idle source that drains the queue, 0 when none
+  Wake wake;
+  bool wakeDue = false;  // woken, and the drain has not begun yet
   bool closed = false;
   bool bound = false;
   std::thread::id uiThread;
@@ -41,21 +42,14 @@ struct UiDispatcher::Queue {
     call.finished.notify_all();
   }
 
-  static gboolean drain(gpointer data) {
-    Queue& self = **static_cast<std::shared_ptr<Queue>*>(data);
-    std::deque<std::shared_ptr<Call>> batch;
+  void dropAll() {
+    std::deque<std::shared_ptr<Call>> dropped;
     {
-      std::lock_guard lock(self.mutex);
-      self.source = 0;
-      batch.swap(self.calls);
+      std::lock_guard lock(mutex);
+      wakeDue = false;
+      dropped.swap(calls);
     }
-    // A call run before another may end the program: the rest are dropped.
-    for (const auto& call : batch) finish(*call, !self.isClosed());
-    return G_SOURCE_REMOVE;
-  }
-
-  static void release(gpointer data) {
-    const std::unique_ptr<std::shared_ptr<Queue>> owner(static_cast<std::shared_ptr<Queue>*>(data));
+    for (const auto& call : dropped) finish(*call, false);
   }
 };
 
@@ -63,14 +57,12 @@ UiDispatcher::UiDispatcher() : queue_(std::make_shared<Queue>()) {}
 
 UiDispatcher::~UiDispatcher() {
   close();
-  std::lock_guard lock(queue_->mutex);
-  if (queue_->source != 0) g_source_remove(queue_->source);
-  queue_->source = 0;
 }
 
-void UiDispatcher::bindToCurrentThread() {
+void UiDispatcher::bindToCurrentThread(Wake wake) {
   std::lock_guard lock(queue_->mutex);
   queue_->uiThread = std::this_thread::get_id();
+  queue_->wake = std::move(wake);
   queue_->bound = true;
 }
 
@@ -79,21 +71,20 @@ bool UiDispatcher::onUiThread() const {
   return queue_->bound && queue_->uiThread == std::this_thread::get_id();
 }
 
-bool UiDispatcher::closed() const {
-  return queue_->isClosed();
-}
-
 bool UiDispatcher::enqueue(std::shared_ptr<Call> call) {
-  std::lock_guard lock(queue_->mutex);
-  if (queue_->closed || !queue_->bound) return false;
-  queue_->calls.push_back(std::move(call));
-  if (queue_->source == 0) {
-    // g_idle_add_full is safe from any thread and wakes the UI thread's context.
-    queue_->source = g_idle_add_full(G_PRIORITY_DEFAULT, &Queue::drain,
-                                     std::make_unique<std::shared_ptr<Queue>>(queue_).release(),
-                                     &Queue::release);
+  Wake wake;
+  {
+    std::lock_guard lock(queue_->mutex);
+    if (queue_->closed || !queue_->bound) return false;
+    queue_->calls.push_back(std::move(call));
+    if (queue_->wakeDue) return true;
+    queue_->wakeDue = true;
+    wake = queue_->wake;
   }
-  return true;
+  if (wake && wake()) return true;
+  // Nothing will drain the queue: its calls are not run, this one included.
+  queue_->dropAll();
+  return false;
 }
 
 bool UiDispatcher::invoke(std::function<void()> fn, Clock::time_point deadline) {
@@ -123,13 +114,22 @@ bool UiDispatcher::post(std::function<void()> fn) {
 }
 
 void UiDispatcher::close() {
-  std::deque<std::shared_ptr<Call>> dropped;
   {
     std::lock_guard lock(queue_->mutex);
     queue_->closed = true;
-    dropped.swap(queue_->calls);
   }
-  for (const auto& call : dropped) Queue::finish(*call, false);
+  queue_->dropAll();
+}
+
+void UiDispatcher::drain() {
+  std::deque<std::shared_ptr<Call>> batch;
+  {
+    std::lock_guard lock(queue_->mutex);
+    queue_->wakeDue = false;
+    batch.swap(queue_->calls);
+  }
+  // A call run before another may end the program: the rest are dropped.
+  for (const auto& call : batch) Queue::finish(*call, !queue_->isClosed());
 }
 
 }  // namespace zandrel
