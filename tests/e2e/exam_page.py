@@ -104,3 +104,17 @@ def read_aloud(desk, voice, keys, timeout=10):
 def same_words(said, paragraphs):
     """True when the reading holds exactly the paragraphs' words, in order."""
     return comparable(said) == comparable("".join(paragraphs))
+
+
+def browser_height(desk, frame):
+    """The browser's height on the screen. Looked up afresh: a navigation
+    replaces the browser's accessible, and one caught in the middle of that
+    answers nothing."""
+    def height():
+        try:
+            views = desk.accessible_find(frame, "scroll pane")
+            return desk.extents(views[0])[3] if views else None
+        except Exception:
+            return None
+
+    return wait_until(height, 20, what="the browser's size")

@@ -9,23 +9,13 @@ and 解析. At 555 px the Subject 4 exam shows its 操作提示 row."""
 import re
 import time
 
-from exam_page import (find_text, inside, position, question_paragraphs, read_aloud,
+from exam_page import (browser_height, find_text, inside, position, question_paragraphs,
+                       read_aloud,
                        visible_cut_out, wait_question)
 from harness import (MAIN_TITLE, SUBJECT1_HOST, SUBJECT4_HOST, Desktop, run_checks,
                      wait_until)
 from speech_recorder import SpeechRecorder, comparable
 from xtest_keys import XTestKeys
-
-
-def browser_height(desk, frame):
-    def height():
-        try:
-            views = desk.accessible_find(frame, "scroll pane")
-            return desk.extents(views[0])[3] if views else None
-        except Exception:
-            return None
-
-    return wait_until(height, 20, what="the browser's size")
 
 
 def take_exam(checks, desk, frame, voice, keys, host, name):

@@ -10,6 +10,7 @@ import os
 import signal
 import time
 
+from exam_page import browser_height as page_browser_height
 from exam_page import find_text, question_paragraphs, wait_question
 from harness import MAIN_TITLE, SUBJECT4_HOST, Desktop, run_checks, wait_until
 
@@ -23,16 +24,7 @@ def body(checks):
         frame = desk.accessible_frame(MAIN_TITLE)
 
         def browser_height():
-            # Looked up afresh: a navigation replaces the browser's accessible,
-            # and one caught in the middle of that answers nothing.
-            def height():
-                try:
-                    views = desk.accessible_find(frame, "scroll pane")
-                    return desk.extents(views[0])[3] if views else None
-                except Exception:
-                    return None
-
-            return wait_until(height, 20, what="the browser's size")
+            return page_browser_height(desk, frame)
 
         def click(text):
             nodes = wait_until(lambda: find_text(desk, frame, text), 10, what="the %s button" % text)

@@ -7,6 +7,7 @@ page's first question, and after 交卷 on its Subject 4 exam the score rule
 import re
 import time
 
+from exam_page import browser_height as page_browser_height
 from exam_page import find_text, read_aloud, same_words, wait_question
 from fixture_site import FixtureSite
 from harness import (MAIN_TITLE, SUBJECT1_HOST, SUBJECT4_HOST, Desktop, run_checks,
@@ -55,14 +56,7 @@ def body(checks):
                      "F1 reads question 1 of the program's own page", repr(said))
 
         def browser_height():
-            def height():
-                try:
-                    views = desk.accessible_find(frame, "scroll pane")
-                    return desk.extents(views[0])[3] if views else None
-                except Exception:
-                    return None
-
-            return wait_until(height, 20, what="the browser's size")
+            return page_browser_height(desk, frame)
 
         desk.activate_menu(frame, "菜单", "科目四全真模拟考试")
         wait_until(lambda: desk.outer_geometry(wid)[3] == 555, 5, what="height 555")
