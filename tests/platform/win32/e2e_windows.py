@@ -9,19 +9,25 @@ registered in that prefix as the system's SpVoice, which logs what the
 program asks of its voice.
 
 No browser engine is available to Wine here, so the page stays empty: a read
-yields the empty text. The program runs twice: once with a voice that accepts
+finds no question and says so aloud. The program runs twice: once with a voice that accepts
 (the reading, the cut-off by a second F1, the notifications, the voice
 chosen), once with one that refuses (the failure box from F1 and the menu).
+Both times it serves its own exam site: the first time on the default
+addresses, the second time, with someone else's server on 科目一's, on a
+port of its own, asking that server nothing.
 """
 
 import json
 import os
 import re
+import socket
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+import urllib.request
 
 import standin_voice as voice
 
@@ -29,10 +35,10 @@ CAPTION = "Zandrel【PC语音读题版】含 科目一 科目四"
 BOX_CAPTION = "信息："
 FAILURE_TEXT = "转换失败！"
 LOADED_TEXT = "加载完毕"
+NO_QUESTION_CUE = "没有找到题目"
 IDOK = 1
 EMULATION_KEY = ("HKCU\\Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\"
                  "FEATURE_BROWSER_EMULATION")
-STATUS_LABEL_AT = (240, -16)  # 透明标签1
 RECEIVER_AT = (192, -40)  # 标签1
 READ_FLAGS = voice.SPF_ASYNC | voice.SPF_IS_NOT_XML
 SPEAK_MS = 4000  # long enough for a second F1 to come during it, on a loaded machine
@@ -40,6 +46,8 @@ SPEAK_MS = 4000  # long enough for a second F1 to come during it, on a loaded ma
 EXE = os.environ["ZANDREL_EXE"]
 PROBE = os.environ["ZANDREL_PROBE"]
 VOICE_DLL = os.environ["ZANDREL_STANDIN_VOICE"]
+PROGRAM_SERVES_SITE = os.environ.get("ZANDREL_PROGRAM_SERVES_SITE") == "true"
+SITE_HOSTS = os.environ.get("ZANDREL_SITE_HOSTS", "127.0.0.1:47101,127.0.0.1:47104").split(",")
 
 
 def step(text):
@@ -218,18 +226,138 @@ def start(log, refuse):
         return subprocess.Popen(["wine", EXE], env=env, stdout=subprocess.DEVNULL, stderr=err)
 
 
+class ForeignServer:
+    """Someone else's web server on an address, bound before the program
+    starts: every request gets a page of its own, and is counted."""
+
+    def __init__(self, address):
+        host, port = address.rsplit(":", 1)
+        self.sock = socket.socket()
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # as most servers do
+        self.sock.bind((host, int(port)))
+        self.sock.listen(8)
+        self.requests = []
+        threading.Thread(target=self.answer, daemon=True).start()
+
+    def answer(self):
+        while True:
+            try:
+                conn, peer = self.sock.accept()
+            except OSError:
+                return
+            self.requests.append(peer)  # a connection counts, whatever it says
+            with conn:
+                try:
+                    conn.settimeout(5)
+                    conn.recv(4096)
+                    conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n"
+                                 b"<html><body><div class='title'>foreign</div></body></html>")
+                except OSError:
+                    pass
+
+    def close(self):
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)  # wakes the accept
+        except OSError:
+            pass
+        self.sock.close()
+
+
+def program_log(log):
+    with open(log.path + ".stderr", encoding="utf-8", errors="replace") as f:
+        return f.read()
+
+
+def exam_page(address):
+    try:
+        with urllib.request.urlopen(f"http://{address}/kaoshi/", timeout=10) as r:
+            return r.read().decode("utf-8", "replace")
+    except OSError:
+        return None
+
+
+def connected(address):
+    """Whether a TCP connection to that port is open or lately closed
+    (TIME_WAIT): the trace of the browser's request, which Wine makes though
+    it shows no page."""
+    port = int(address.rsplit(":", 1)[1])
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as f:
+            for fields in (line.split() for line in f.readlines()[1:]):
+                if fields[3] != "0A" and port in (int(fields[1].rsplit(":", 1)[1], 16),
+                                                  int(fields[2].rsplit(":", 1)[1], 16)):
+                    return True
+    return False
+
+
+def check_own_site(log, foreign):
+    """The addresses of the program's 科目一 and 科目四 exams, each checked to
+    be its own page: on the default address, or for 科目一 with the foreign
+    server on it, on the port the program says it took instead."""
+    if not PROGRAM_SERVES_SITE:
+        return []
+    served = list(SITE_HOSTS)
+    if foreign:
+        moved = wait_for("the log of 科目一's own port", lambda: re.search(
+            rf"^zandrel: {re.escape(SITE_HOSTS[0])} is taken \(.+\); "
+            r"serving 科目一 on (127\.0\.0\.1:\d+)\r?$", program_log(log), re.M))
+        served[0] = moved.group(1)
+        check(served[0] not in SITE_HOSTS, f"科目一 moved to {served[0]}")
+        step(f"ZANDREL_LOG=1 logged {moved.group(0).strip()!r}")
+    # Before the test itself asks it anything.
+    wait_for(f"the browser to ask {served[0]}", lambda: connected(served[0]))
+    step(f"the browser asked {served[0]} for 科目一")
+    for subject, address in zip(("科目一", "科目四"), served):
+        page = wait_for(f"{subject}'s exam page on {address}", lambda: exam_page(address))
+        check(f"<title>{subject} 全真模拟考试" in page and "var questions = [" in page,
+              f"{address}/kaoshi/ is not the program's {subject} exam: {page[:200]!r}")
+    taken = re.findall(r"is taken.*", program_log(log))
+    check(len(taken) == (1 if foreign else 0), f"the program moved {taken}")
+    check(not any(free(address) for address in served), f"another server could take {served}")
+    step(f"the program's own exam pages answer on {', '.join(served)}")
+    return served
+
+
+def free(address):
+    """Whether a server (one that allows reuse, as most do) could listen there."""
+    host, port = address.rsplit(":", 1)
+    with socket.socket() as s:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            s.bind((host, int(port)))
+            s.listen(1)
+            return True
+        except OSError:
+            return False
+
+
+def check_ports_freed(ports, foreign):
+    for address in ports:
+        wait_for(f"{address} to be free after the end", lambda: free(address), timeout=10)
+    if foreign:
+        check(not foreign.requests, f"the foreign server was asked {foreign.requests}")
+        step("the foreign server on 科目一's default address was never asked")
+    if ports:
+        step(f"{', '.join(ports)} free once the program ended")
+
+
 def main():
     voice.register(VOICE_DLL)
     work = tempfile.mkdtemp(prefix="zandrel-e2e-")
     for refuse, test in ((False, test_window_and_speech), (True, test_refused_speech)):
         log = VoiceLog(os.path.join(work, f"voice-{'refusing' if refuse else 'speaking'}.log"))
+        # The second start finds someone else's server on 科目一's address.
+        foreign = ForeignServer(SITE_HOSTS[0]) if refuse and PROGRAM_SERVES_SITE else None
         app = start(log.path, refuse)
         try:
-            test(app, log)
+            ports = test(app, log, foreign)
+            check_ports_freed(ports, foreign)
         finally:
             if app.poll() is None:
                 app.kill()
                 app.wait()
+            if foreign:
+                foreign.close()
     print("e2e-windows: all checks passed", flush=True)
 
 
@@ -251,8 +379,9 @@ def exit_program(app, wid):
     step("退出软件 ended the program with exit code 0")
 
 
-def test_window_and_speech(app, log):
+def test_window_and_speech(app, log, foreign):
     wid, window = main_window()
+    ports = check_own_site(log, foreign)
     setting = document_mode_setting()
     check(setting == ("REG_DWORD", 11001), f"FEATURE_BROWSER_EMULATION value {setting}")
     step("the program set its FEATURE_BROWSER_EMULATION value to 11001 (IE11 edge mode)")
@@ -308,17 +437,15 @@ def test_window_and_speech(app, log):
     height_becomes(623)
     step("科目一全真模拟考试 set the height back to 623")
 
-    # 语音播报 on the UI thread: the empty text of the empty page, as plain
-    # text, asynchronously; the status label says so.
-    check(not probe("child", CAPTION, LOADED_TEXT).get("found"), "加载完毕 before any read")
+    # 语音播报 on the UI thread: the empty page has no question, which the
+    # voice says, as plain text, asynchronously; the status label stays.
     menu(wid, "Right", "Down")  # 语音读题(F1键) > 语音播报
     read = log.wait_for_read(1, "语音播报 to reach Speak")
-    check(read["flags"] == READ_FLAGS and read["text"] == "" and read["result"] == "accepted",
-          f"语音播报 spoke {read}")
-    status = wait_for("加载完毕", lambda: probe("child", CAPTION, LOADED_TEXT).get("found")
-                      and probe("child", CAPTION, LOADED_TEXT))
-    check((status["left"], status["top"]) == STATUS_LABEL_AT, f"加载完毕 shown in {status}")
-    step(f"语音播报: Speak(\"\", SPF_ASYNC | SPF_IS_NOT_XML); 透明标签1 says {LOADED_TEXT}")
+    check(read["flags"] == READ_FLAGS and read["text"] == NO_QUESTION_CUE
+          and read["result"] == "accepted", f"语音播报 spoke {read}")
+    check(not probe("child", CAPTION, LOADED_TEXT).get("found"), "加载完毕 after a read of nothing")
+    step(f"语音播报: Speak(\"{NO_QUESTION_CUE}\", SPF_ASYNC | SPF_IS_NOT_XML); "
+         f"no {LOADED_TEXT}")
     # ZANDREL_LOG=1: the read says why it found nothing (Wine has no page).
     line = wait_for("the read's log line", lambda: re.search(
         r"^zandrel: read failed: no document .* divs=0 match=none chars=0\r?$",
@@ -330,7 +457,7 @@ def test_window_and_speech(app, log):
     time.sleep(0.3)
     f1()
     first = log.wait_for_read(2, "F1 to reach Speak")
-    check(first["flags"] == READ_FLAGS and first["text"] == "", f"F1 spoke {first}")
+    check(first["flags"] == READ_FLAGS and first["text"] == NO_QUESTION_CUE, f"F1 spoke {first}")
     wait_for("F1's reading to start",
              lambda: any(c["voice"] == first["voice"] for c in log.calls("start")))
     time.sleep(0.2)
@@ -375,10 +502,12 @@ def test_window_and_speech(app, log):
     made, released = len(log.calls("create")), len(log.calls("release"))
     check(made >= 4 and made == released, f"{made} voices made, {released} released")
     step(f"{made} voices, each made and released on one STA thread of their own")
+    return ports
 
 
-def test_refused_speech(app, log):
+def test_refused_speech(app, log, foreign):
     wid, _ = main_window()
+    ports = check_own_site(log, foreign)
     # F1 anywhere: a reading thread; the refused speech shows its box, and the
     # main window goes on working meanwhile.
     xdotool("windowfocus", "--sync", wid)
@@ -433,6 +562,7 @@ def test_refused_speech(app, log):
     made, released = len(log.calls("create")), len(log.calls("release"))
     check(made >= 1 and made == released, f"{made} voices made, {released} released")
     step(f"WM_CLOSE ended the program with exit code 0; {made} voices made and released")
+    return ports
 
 
 if __name__ == "__main__":
