@@ -216,8 +216,13 @@ class SpeechdVoice final : public SpeechVoice {
         identity_(std::move(identity)) {}
 
   // Closing cancels what the voice speaks and has queued, and waits for the
-  // daemon's answer no longer than any other command.
-  ~SpeechdVoice() override = default;
+  // daemon's answer no longer than any other command. A daemon that let that
+  // cancel time out (its output module stuck) counts as failed, so that the
+  // voice made next does not wait out a deadline of its own in the same read.
+  ~SpeechdVoice() override {
+    session_->close();
+    if (session_->timedOut()) health_->failed();
+  }
 
   SpeechdVoice(const SpeechdVoice&) = delete;
   SpeechdVoice& operator=(const SpeechdVoice&) = delete;
