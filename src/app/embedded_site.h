@@ -30,12 +30,11 @@ class EmbeddedSite {
 
   // Serves each host with the questions of the first of `questionFiles` that
   // exists, or else the bank built into the program (a bank with a fault is
-  // served as pages that say so): on its own port when that is free, otherwise on a free port of the
-  // same interface. Ports are machine-wide but the program runs per user and
-  // session, so whatever holds the port (zandrel-site, another user's copy,
-  // any other program) is never shown in its place. Never fails; a port
-  // taken and what could not be served are said in one line on standard
-  // error each.
+  // served as pages that say so): on its own port when that is free, otherwise on a free port of
+  // the same interface. Ports are machine-wide but the program runs per user and session, so
+  // whatever holds the port (zandrel-site, another user's copy, any other program) is never shown
+  // in its place. Never fails; a port taken and what could not be served are said in one line on
+  // standard error each.
   EmbeddedSite(const std::vector<Host>& hosts, const std::vector<std::string>& questionFiles);
   // Stops serving and joins the server threads.
   ~EmbeddedSite();
