@@ -300,15 +300,18 @@ TEST_F(SiteHttpTest, ClientsThatHadTheirAnswerNeverKeepANewcomerOut) {
   bounds.maxConnections = 5;
   bounds.maxAnswered = 40;
   serve(bounds);
-  // Each sends a whole request, then neither reads nor closes.
+  // Each sends a whole request, then neither reads nor closes. A picture,
+  // not an exam: what is measured is the admission, not drawing sittings
+  // (slow in a sanitizer's build).
   std::vector<std::unique_ptr<Connection>> held;
   for (int i = 0; i < 60; ++i) {
     held.push_back(std::make_unique<Connection>(port()));
-    held.back()->send("GET /kaoshi/ HTTP/1.1\r\nHost: x\r\n\r\n");
+    held.back()->send("GET /img/stop.svg HTTP/1.1\r\nHost: x\r\n\r\n");
   }
   for (int i = 0; i < 3; ++i) {
     const auto began = std::chrono::steady_clock::now();
-    EXPECT_EQ(statusLine(rawExchange(port(), "GET /kaoshi/ HTTP/1.1\r\n\r\n")), "HTTP/1.1 200 OK");
+    EXPECT_EQ(statusLine(rawExchange(port(), "GET /img/stop.svg HTTP/1.1\r\n\r\n")),
+              "HTTP/1.1 200 OK");
     EXPECT_LT(std::chrono::steady_clock::now() - began, 1s);
   }
   // Past maxAnswered, the oldest answered ones were closed to make room

@@ -391,7 +391,8 @@ TEST(BoundedMarkup, NeverLeavesASequenceTagOrEntityOpen) {
   EXPECT_EQ(dom::boundedMarkup(text + "<br>", text.size() + 2), text);
   // Past the spoken limit nothing more is needed, within the cap or not.
   const std::string full(kMaxSpokenCharacters, 'x');
-  const std::string_view kept = dom::boundedMarkup(full + "<b>more</b>");
+  const std::string longer = full + "<b>more</b>";
+  const std::string_view kept = dom::boundedMarkup(longer);
   EXPECT_EQ(kept.substr(0, full.size()), full);
   EXPECT_EQ(kept.find("more"), std::string_view::npos);
 }
