@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/browser_host_win32.h"
 #include "runtime/browser_site_win32.h"
 #include "win32_test_support.h"
 
