@@ -29,21 +29,20 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include "monitor_recording.h"
 #include "runtime/speech.h"
 #include "runtime/speech_speechd.h"
 #include "runtime/ssip_client_speechd.h"
 
-extern char** environ;
-
 namespace zandrel {
 namespace {
+
+using test_support::MonitorRecording;
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr WindowHandle kLabel = 0x5151;
-constexpr int kRate = 16000;
-constexpr int kAudible = 64;
 const char kQuestion[] =
     "驾驶机动车在道路上发生故障，需要停车排除故障时，驾驶人应当立即开启危险报警闪光灯。";
 const char kLongText[] =
@@ -84,67 +83,6 @@ bool readAloud(TextToSpeech& speech, const char* text, int waitMs = 0) {
   speech.reset();
   return speech.speak(kSpeakText, text, waitMs, kLabel);
 }
-
-// parec of the test sink's monitor into a file, from construction to stop().
-class Recording {
- public:
-  explicit Recording(std::string path) : path_(std::move(path)) {
-    const char* monitor = std::getenv("ZANDREL_TEST_MONITOR");
-    if (monitor == nullptr) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, path_.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> args = {"parec",
-                                     std::string("--device=") + monitor,
-                                     "--raw",
-                                     "--format=s16le",
-                                     "--channels=1",
-                                     "--rate=" + std::to_string(kRate),
-                                     "--latency-msec=10"};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawnp(&pid_, "parec", &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    started_ = Clock::now();
-    std::this_thread::sleep_for(300ms);
-  }
-  ~Recording() { stop(); }
-  Recording(const Recording&) = delete;
-  Recording& operator=(const Recording&) = delete;
-
-  void stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  bool running() const { return pid_ > 0; }
-
-  // Milliseconds of audible sound recorded after `from` (on the test's clock);
-  // the recording is taken to start when parec was started.
-  double audibleMsAfter(Clock::time_point from) {
-    stop();
-    std::ifstream in(path_, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const double offsetMs = std::chrono::duration<double, std::milli>(from - started_).count();
-    const std::size_t first = offsetMs <= 0 ? 0 : static_cast<std::size_t>(offsetMs * kRate / 1000);
-    std::size_t audible = 0;
-    for (std::size_t i = first; 2 * i + 1 < bytes.size(); ++i) {
-      std::int16_t sample = 0;
-      std::memcpy(&sample, &bytes[2 * i], 2);
-      if (std::abs(sample) > kAudible) ++audible;
-    }
-    return 1000.0 * static_cast<double>(audible) / kRate;
-  }
-
- private:
-  std::string path_;
-  pid_t pid_ = -1;
-  Clock::time_point started_;
-};
 
 // The output module of the test's daemon: speech-dispatcher's modules carry
 // its XDG_RUNTIME_DIR.
@@ -219,7 +157,7 @@ TEST(SpeechdStalled, AStoppedOutputModuleFailsTheReadInTimeAndIsNotHeardLater) {
     failedAt = Clock::now();
     std::printf("stopped module: F1 to the failed read %.0f ms\n", msSince(pressed));
     EXPECT_LT(msSince(pressed), 3000.0);
-    Recording recording(::testing::TempDir() + "speech_module_resumed.raw");
+    MonitorRecording recording;
     ASSERT_TRUE(recording.running());
     std::this_thread::sleep_for(500ms);
     stopped.resume();
@@ -252,7 +190,7 @@ TEST(SpeechdStalled, AStoppedDaemonFailsTheReadInTimeAndIsNotHeardLater) {
     failedAt = Clock::now();
     std::printf("stopped daemon: F1 to the failed read %.0f ms\n", msSince(pressed));
     EXPECT_LT(msSince(pressed), 3000.0);
-    Recording recording(::testing::TempDir() + "speech_daemon_resumed.raw");
+    MonitorRecording recording;
     stopped.resume();
     const Clock::time_point resumed = Clock::now();
     std::this_thread::sleep_for(3s);
@@ -273,7 +211,7 @@ TEST(SpeechdStalled, AStoppedDaemonFailsTheReadInTimeAndIsNotHeardLater) {
     EXPECT_FALSE(speech.speak(kSpeakText, kQuestion, 0, kLabel));
     std::printf("stopped daemon: speak refused after %.0f ms\n", msSince(asked));
     EXPECT_LT(msSince(asked), 3000.0);
-    Recording recording(::testing::TempDir() + "speech_daemon_resumed2.raw");
+    MonitorRecording recording;
     stopped.resume();
     const Clock::time_point resumed = Clock::now();
     std::this_thread::sleep_for(3s);
